@@ -1,0 +1,42 @@
+#include "match/GridLab.h"
+
+#include <new>
+
+#include "match/ColorSpace.h"
+
+namespace {
+
+struct GridLabTable {
+  float *values = nullptr;
+  GridLabTable() {
+    const int n = kCachedGridSize;
+    values = new (std::nothrow) float[static_cast<long>(n) * n * n * 3];
+    if (values == nullptr) {
+      return;
+    }
+    const float last = static_cast<float>(n - 1);
+    float *out = values;
+    for (int i = 0; i < n; ++i) {
+      for (int j = 0; j < n; ++j) {
+        for (int k = 0; k < n; ++k) {
+          rgbToLab(static_cast<float>(i) / last, static_cast<float>(j) / last, static_cast<float>(k) / last, out[0],
+                   out[1], out[2]);
+          out += 3;
+        }
+      }
+    }
+  }
+  ~GridLabTable() { delete[] values; }
+  GridLabTable(const GridLabTable &) = delete;
+  GridLabTable &operator=(const GridLabTable &) = delete;
+};
+
+}  // namespace
+
+const float *gridLabValues(int n) {
+  if (n != kCachedGridSize) {
+    return nullptr;
+  }
+  static const GridLabTable table;  // initialised once, thread-safe
+  return table.values;
+}

@@ -1,0 +1,13 @@
+// Scaled Lab values of the grid colours of the LUT size the plug-in uses.
+#ifndef TINTBRIDGE_GRID_LAB_H
+#define TINTBRIDGE_GRID_LAB_H
+
+// The size whose grid colours are converted once per process.
+constexpr int kCachedGridSize = 65;
+
+// rgbToLab of every grid colour (i, j, k) / (n - 1), three floats an entry in
+// LUT order, or null when n is not the cached size or the table could not be
+// allocated. Computed on first use, safely from any thread; read-only after.
+const float *gridLabValues(int n);
+
+#endif

@@ -1,0 +1,178 @@
+// "Same Frame": the Source and the Reference show the same picture, graded
+// differently. Every sampled pixel pair files the displacement from the Source
+// colour to the Reference colour under the grid cell nearest the Source colour.
+// Each cell then takes the sample-weighted mean displacement of its
+// neighbourhood, and a plain box mean of that field fades the correction out
+// over r cells beyond the data. Where nothing was sampled the table is the
+// identity, exactly.
+#include <cmath>
+#include <cstdint>
+
+#include "match/BoxSmooth.h"
+#include "match/LutBuilders.h"
+#include "match/Scratch.h"
+#include "plugin/DebugLog.h"
+
+namespace {
+
+// Four doubles a cell: displacement sums of R, G and B, then the count.
+constexpr int kCellValues = 4;
+
+int sameFrameStep(int width, int height) {
+  int64_t pixels = static_cast<int64_t>(width) * height;
+  if (pixels <= 0) {
+    return 1;
+  }
+  int step = static_cast<int>(std::sqrt(static_cast<double>(pixels) / 50000.0));
+  return step > 1 ? step : 1;
+}
+
+const float *pixelAt(const float *pixels, int64_t x, int64_t y, int rowBytes) {
+  return reinterpret_cast<const float *>(reinterpret_cast<const char *>(pixels) + y * rowBytes) + x * 4;
+}
+
+int cellIndex(float value, int n) {
+  int index = static_cast<int>(value * static_cast<float>(n - 1) + 0.5f);
+  if (index > n - 1) {
+    index = n - 1;
+  }
+  return index < 0 ? 0 : index;
+}
+
+void fileSamples(const float *sourcePixels, int sourceWidth, int sourceHeight, int sourceRowBytes,
+                 const float *referencePixels, int referenceWidth, int referenceHeight, int referenceRowBytes,
+                 PreserveMode preserveMode, int n, double *cells) {
+  if (sourcePixels == nullptr || referencePixels == nullptr) {
+    return;
+  }
+  const int step = sameFrameStep(sourceWidth, sourceHeight);
+  const int width = sourceWidth < referenceWidth ? sourceWidth : referenceWidth;
+  const int height = sourceHeight < referenceHeight ? sourceHeight : referenceHeight;
+  if (width <= 0 || height <= 0) {
+    return;
+  }
+  const bool recombine = preserveMode == kPreserveBrightness || preserveMode == kPreserveColors;
+  for (int64_t y = 0; y < height; y += step) {
+    for (int64_t x = 0; x < width; x += step) {
+      const float *sp = pixelAt(sourcePixels, x, y, sourceRowBytes);
+      const float *rp = pixelAt(referencePixels, x, y, referenceRowBytes);
+      float s[3], q[3], filed[3];
+      for (int ch = 0; ch < 3; ++ch) {
+        s[ch] = clampColor(sp[ch], 0.0f, 1.0f);
+        q[ch] = clampColor(rp[ch], 0.0f, 1.0f);
+      }
+      if (recombine) {
+        recombinePreserve(preserveMode, s, q, filed);
+      } else {
+        filed[0] = q[0];
+        filed[1] = q[1];
+        filed[2] = q[2];
+      }
+      const int64_t cell = (static_cast<int64_t>(cellIndex(s[0], n)) * n + cellIndex(s[1], n)) * n +
+                           cellIndex(s[2], n);
+      double *slot = cells + cell * kCellValues;
+      for (int ch = 0; ch < 3; ++ch) {
+        slot[ch] += static_cast<double>(filed[ch]) - static_cast<double>(s[ch]);
+      }
+      slot[3] += 1.0;
+    }
+  }
+}
+
+// Turns the filed sums into each cell's displacement, in channels 0 to 2.
+void resolveDisplacements(double *cells, int64_t cellCount, int n, int r, double *boxScratch) {
+  if (r > 0) {
+    // Sample-weighted mean over each window; zero where the window is empty.
+    boxSumCut(cells, n, kCellValues, r, boxScratch);
+  }
+  for (int64_t c = 0; c < cellCount; ++c) {
+    double *slot = cells + c * kCellValues;
+    const double count = slot[3];
+    for (int ch = 0; ch < 3; ++ch) {
+      slot[ch] = count > 0.0 ? slot[ch] / count : 0.0;
+    }
+    slot[3] = 1.0;
+  }
+  if (r > 0) {
+    // Plain mean of that field over the same cut windows; channel 3 now
+    // counts the window's cells.
+    boxSumCut(cells, n, kCellValues, r, boxScratch);
+    for (int64_t c = 0; c < cellCount; ++c) {
+      double *slot = cells + c * kCellValues;
+      for (int ch = 0; ch < 3; ++ch) {
+        slot[ch] /= slot[3];
+      }
+    }
+  }
+}
+
+void writeEntries(MatchLut &lut, const double *cells) {
+  const int n = lut.size;
+  const float last = static_cast<float>(n - 1);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      for (int k = 0; k < n; ++k) {
+        const int64_t cell = (static_cast<int64_t>(i) * n + j) * n + k;
+        const double *slot = cells + cell * kCellValues;
+        const float grid[3] = {static_cast<float>(i) / last, static_cast<float>(j) / last,
+                               static_cast<float>(k) / last};
+        float *entry = lut.data + cell * 3;
+        for (int ch = 0; ch < 3; ++ch) {
+          entry[ch] = clampColor(static_cast<float>(static_cast<double>(grid[ch]) + slot[ch]), 0.0f, 1.0f);
+        }
+      }
+    }
+  }
+}
+
+void writeIdentity(MatchLut &lut) {
+  const int n = lut.size;
+  const float last = static_cast<float>(n - 1);
+  float *entry = lut.data;
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < n; ++j) {
+      for (int k = 0; k < n; ++k) {
+        entry[0] = static_cast<float>(i) / last;
+        entry[1] = static_cast<float>(j) / last;
+        entry[2] = static_cast<float>(k) / last;
+        entry += 3;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void buildSameFrameLut(const float *sourcePixels, int sourceWidth, int sourceHeight, int sourceRowBytes,
+                       const float *referencePixels, int referenceWidth, int referenceHeight, int referenceRowBytes,
+                       MatchLut &lut, float smoothing, PreserveMode preserveMode) {
+  if (lut.data == nullptr || lut.size < 2 || lut.size > 256) {
+    return;  // no grid to fill
+  }
+  const int n = lut.size;
+  const int64_t cellCount = static_cast<int64_t>(n) * n * n;
+  const size_t cellDoubles = static_cast<size_t>(cellCount) * kCellValues;
+  double *cells = allocateScratch(cellDoubles + boxSumScratchCount(n));
+  if (cells == nullptr) {
+    // Without the accumulators there is no match to build. The table is left
+    // as the identity, but not marked valid: it does not match the inputs.
+    lut.valid.store(false);
+    writeIdentity(lut);
+    debugLog("Tintbridge: not enough memory to build the Same Frame LUT\n");
+    return;
+  }
+  for (size_t v = 0; v < cellDoubles; ++v) {
+    cells[v] = 0.0;
+  }
+  fileSamples(sourcePixels, sourceWidth, sourceHeight, sourceRowBytes, referencePixels, referenceWidth,
+              referenceHeight, referenceRowBytes, preserveMode, n, cells);
+  // Any positive smoothing smooths, with a radius of at least one cell.
+  int r = smoothingRadius(smoothing, n);
+  if (smoothing > 0.0f && r < 1) {
+    r = 1;
+  }
+  resolveDisplacements(cells, cellCount, n, r, cells + cellDoubles);
+  writeEntries(lut, cells);
+  freeScratch(cells);
+  lut.valid.store(true);
+}
