@@ -1,0 +1,236 @@
+// The two export commands, their path rules and their messages to the user.
+#include "export/ExportCommands.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "export/CdlValues.h"
+#include "export/ExportPaths.h"
+#include "export/ExportPlatform.h"
+#include "lut/MatchLut.h"
+#include "plugin/DebugLog.h"
+#include "plugin/HostSuites.h"
+#include "plugin/MatchInstance.h"
+
+namespace {
+
+std::atomic<ExportClock> gExportClock{nullptr};
+
+const char kNoLutMessage[] = "No LUT available. Connect Source and Reference clips and view the result first.";
+
+bool endsWith(const char *text, size_t length, const char *suffix) {
+  const size_t suffixLength = std::strlen(suffix);
+  return length >= suffixLength && std::memcmp(text + length - suffixLength, suffix, suffixLength) == 0;
+}
+
+// Appends `text` to the path of `length` characters; false when the result
+// would not fit within kExportPathCapacity.
+bool appendWhole(char *buffer, size_t length, const char *text) {
+  const size_t textLength = std::strlen(text);
+  if (length + textLength >= kExportPathCapacity) return false;
+  std::memcpy(buffer + length, text, textLength + 1);
+  return true;
+}
+
+void formatFileName(char *name, size_t capacity, const std::tm &stamp, const char *extension) {
+  std::snprintf(name, capacity, "Tintbridge_%04d%02d%02d_%02d%02d%02d%s", stamp.tm_year + 1900, stamp.tm_mon + 1,
+                stamp.tm_mday, stamp.tm_hour, stamp.tm_min, stamp.tm_sec, extension);
+}
+
+void showMessage(OfxImageEffectHandle effect, const char *type, const char *text) {
+  const OfxMessageSuiteV1 *suite = gHostSuites.messageSuite;
+  if (suite == nullptr || suite->message == nullptr) return;
+  suite->message(effect, type, nullptr, "%s", text);
+}
+
+double readDouble(OfxParamHandle param, double fallback) {
+  const OfxParameterSuiteV1 *suite = gHostSuites.parameterSuite;
+  if (suite == nullptr || suite->paramGetValue == nullptr || param == nullptr) return fallback;
+  double value = fallback;
+  suite->paramGetValue(param, &value);
+  return value;
+}
+
+// Resolves the path straight away, while the host's string is still current.
+bool readAndResolvePath(MatchInstance &instance, ExportKind kind, char *path) {
+  const char *userPath = nullptr;
+  const OfxParameterSuiteV1 *suite = gHostSuites.parameterSuite;
+  if (suite != nullptr && suite->paramGetValue != nullptr && instance.exportPathParam != nullptr) {
+    suite->paramGetValue(instance.exportPathParam, &userPath);
+  }
+  return resolveExportPath(userPath, kind, exportTimeStamp(), path);
+}
+
+bool refuseWithoutLut(OfxImageEffectHandle effect, const char *logLine) {
+  debugLog(logLine);
+  showMessage(effect, "OfxMessageError", kNoLutMessage);
+  return false;
+}
+
+bool runCubeExport(MatchInstance &instance, OfxImageEffectHandle effect) {
+  std::shared_ptr<MatchLut> lut = usableLut(instance);
+  if (!lut) return refuseWithoutLut(effect, "Tintbridge: Export failed - no valid LUT (render the image first)\n");
+
+  // The strengths' defaults stand in when the host gives no value.
+  const double mix = readDouble(instance.strengthParam, 1.0);
+  const double strengthR = readDouble(instance.strengthRParam, 1.0);
+  const double strengthG = readDouble(instance.strengthGParam, 1.0);
+  const double strengthB = readDouble(instance.strengthBParam, 1.0);
+  char path[kExportPathCapacity];
+  std::memset(path, 0, sizeof path);
+  const bool resolved = readAndResolvePath(instance, ExportKind::Cube, path);
+
+  char line[256];
+  std::snprintf(line, sizeof line, "Tintbridge: Exporting cached LUT with Mix=%.3f, R=%.3f, G=%.3f, B=%.3f\n", mix,
+                strengthR, strengthG, strengthB);
+  debugLog(line);
+
+  const bool written = resolved && lut->writeCube(path, static_cast<float>(mix), static_cast<float>(strengthR),
+                                                  static_cast<float>(strengthG), static_cast<float>(strengthB));
+  // Done with the grid; the host calls below may re-enter the plug-in.
+  lut.reset();
+
+  if (written) {
+    const OfxParameterSuiteV1 *suite = gHostSuites.parameterSuite;
+    if (suite != nullptr && suite->paramSetValue != nullptr && instance.exportPathParam != nullptr) {
+      const char *value = path;
+      suite->paramSetValue(instance.exportPathParam, value);
+    }
+    debugLog("Tintbridge: Export successful\n");
+    char message[1100];
+    std::snprintf(message, sizeof message, "LUT saved to:\n%s", path);
+    showMessage(effect, "OfxMessageMessage", message);
+  } else {
+    debugLog("Tintbridge: Export FAILED\n");
+    showMessage(effect, "OfxMessageError", "Failed to save .cube file");
+  }
+  return true;
+}
+
+bool runCdlExport(MatchInstance &instance, OfxImageEffectHandle effect) {
+  std::shared_ptr<MatchLut> lut = usableLut(instance);
+  if (!lut) return refuseWithoutLut(effect, "Tintbridge: CDL Export failed - no valid LUT (render the image first)\n");
+
+  char path[kExportPathCapacity];
+  std::memset(path, 0, sizeof path);
+  const bool resolved = readAndResolvePath(instance, ExportKind::Cdl, path);
+
+  CdlValues values = {{1.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 0.0f}, {1.0f, 1.0f, 1.0f}, 1.0f};
+  lut->fitCdl(values);
+  lut.reset();
+
+  if (resolved && writeCdl(path, values)) {
+    debugLog("Tintbridge: CDL Export successful\n");
+    char message[1100];
+    std::snprintf(message, sizeof message, "CDL saved to:\n%s", path);
+    showMessage(effect, "OfxMessageMessage", message);
+  } else {
+    debugLog("Tintbridge: CDL Export FAILED\n");
+    showMessage(effect, "OfxMessageError", "Failed to save .cdl file");
+  }
+  return true;
+}
+
+}  // namespace
+
+void setExportClock(ExportClock clock) { gExportClock.store(clock); }
+
+std::tm exportTimeStamp() {
+  std::tm stamp;
+  std::memset(&stamp, 0, sizeof stamp);
+  const ExportClock clock = gExportClock.load();
+  bool ok;
+  if (clock != nullptr) {
+    ok = clock(stamp);
+  } else {
+    ok = localTimeOf(std::time(nullptr), stamp);
+  }
+  if (!ok) {
+    // A clock that cannot be read stamps the start of the epoch.
+    std::memset(&stamp, 0, sizeof stamp);
+    stamp.tm_year = 70;
+    stamp.tm_mday = 1;
+  }
+  return stamp;
+}
+
+bool formatDefaultExportPath(char *buffer, size_t capacity, const std::tm &stamp) {
+  if (buffer == nullptr || capacity == 0) return false;
+  char folder[kExportPathCapacity];
+  std::memset(folder, 0, sizeof folder);
+  if (!documentsFolder(folder, sizeof folder)) {
+    std::snprintf(folder, sizeof folder, "%s", fallbackExportFolder());
+  }
+  const size_t folderLength = std::strlen(folder);
+  const bool needSeparator = folderLength == 0 || !isPathSeparator(folder[folderLength - 1]);
+  char name[64];
+  formatFileName(name, sizeof name, stamp, ".cube");
+  const char separator[2] = {needSeparator ? pathSeparator() : '\0', '\0'};
+  const int length = std::snprintf(buffer, capacity, "%s%s%s", folder, separator, name);
+  return length >= 0 && static_cast<size_t>(length) < capacity;
+}
+
+bool resolveExportPath(const char *userPath, ExportKind kind, const std::tm &stamp, char *buffer) {
+  std::memset(buffer, 0, kExportPathCapacity);
+  if (userPath == nullptr || userPath[0] == '\0') {
+    if (!formatDefaultExportPath(buffer, kExportPathCapacity, stamp)) {
+      buffer[0] = '\0';
+      return false;
+    }
+    const size_t length = std::strlen(buffer);
+    if (kind == ExportKind::Cdl && endsWith(buffer, length, ".cube")) std::memcpy(buffer + length - 5, ".cdl", 5);
+    return true;
+  }
+
+  // A path that does not fit is refused, never cut into a different name.
+  const size_t length = std::strlen(userPath);
+  if (length >= kExportPathCapacity) return false;
+  std::memcpy(buffer, userPath, length + 1);
+
+  bool ok = true;
+  const char last = buffer[length - 1];
+  if (last == '/' || last == '\\') {
+    char name[64];
+    formatFileName(name, sizeof name, stamp, kind == ExportKind::Cube ? ".cube" : ".cdl");
+    ok = appendWhole(buffer, length, name);
+  } else if (endsWith(buffer, length, ".cube")) {
+    if (kind == ExportKind::Cdl) std::memcpy(buffer + length - 5, ".cdl", 5);
+  } else if (endsWith(buffer, length, ".cdl")) {
+    if (kind == ExportKind::Cube) ok = appendWhole(buffer, length, ".cube");
+  } else {
+    ok = appendWhole(buffer, length, kind == ExportKind::Cube ? ".cube" : ".cdl");
+  }
+  if (!ok) std::memset(buffer, 0, kExportPathCapacity);
+  return ok;
+}
+
+void defaultExportPath(char *buffer, size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return;
+  char full[kExportPathCapacity + 64];
+  std::memset(full, 0, sizeof full);
+  formatDefaultExportPath(full, sizeof full, exportTimeStamp());
+  // The documented contract: cut to what the caller's buffer holds.
+  std::snprintf(buffer, capacity, "%s", full);
+}
+
+bool exportCube(MatchInstance &instance, OfxImageEffectHandle effect) {
+  try {
+    return runCubeExport(instance, effect);
+  } catch (...) {
+    debugLog("Tintbridge: Export FAILED\n");
+    showMessage(effect, "OfxMessageError", "Failed to save .cube file");
+    return true;
+  }
+}
+
+bool exportCdl(MatchInstance &instance, OfxImageEffectHandle effect) {
+  try {
+    return runCdlExport(instance, effect);
+  } catch (...) {
+    debugLog("Tintbridge: CDL Export FAILED\n");
+    showMessage(effect, "OfxMessageError", "Failed to save .cdl file");
+    return true;
+  }
+}
