@@ -1,0 +1,81 @@
+#include "lut/MatchLut.h"
+
+#include <cstddef>
+#include <new>
+
+MatchLut::~MatchLut() { release(); }
+
+void MatchLut::release() {
+  delete[] data;
+  data = nullptr;
+  size = 0;
+  valid = false;
+}
+
+bool MatchLut::allocate(int n) {
+  if (n < 2 || n > 256) return false;
+  if (data != nullptr && size == n) {
+    valid = false;
+    return true;
+  }
+  if (data != nullptr) {
+    delete[] data;
+    data = nullptr;
+  }
+  size = n;
+  const int count = n * n * n * 3;
+  // Four spare floats at the end let the lookup load whole four-float groups.
+  data = new (std::nothrow) float[static_cast<size_t>(count) + 4];
+  valid = false;
+  if (data == nullptr) {
+    size = 0;
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+inline void cellOf(float x, float s, int n, int &i, float &f) {
+  const float t = s * x;
+  i = static_cast<int>(t);
+  if (i > n - 2) i = n - 2;
+  if (i < 0) i = 0;
+  f = t - static_cast<float>(i);
+}
+
+}  // namespace
+
+void MatchLut::lookup(float r, float g, float b, float &outR, float &outG, float &outB) const {
+  const int n = size;
+  const float s = static_cast<float>(n - 1);
+  int ri, gi, bi;
+  float fr, fg, fb;
+  cellOf(r, s, n, ri, fr);
+  cellOf(g, s, n, gi, fg);
+  cellOf(b, s, n, bi, fb);
+  const float cr = 1.0f - fr;
+  const float cg = 1.0f - fg;
+  const float cb = 1.0f - fb;
+
+  const int64_t gStride = static_cast<int64_t>(n) * 3;
+  const int64_t rStride = gStride * n;
+  const float *c000 = data + entryOffset(n, ri, gi, bi);
+  const float *c010 = c000 + gStride;
+  const float *c100 = c000 + rStride;
+  const float *c110 = c100 + gStride;
+
+  float out[3];
+  for (int c = 0; c < 3; ++c) {
+    const float v00 = fb * c000[3 + c] + cb * c000[c];
+    const float v01 = fb * c010[3 + c] + cb * c010[c];
+    const float v10 = fb * c100[3 + c] + cb * c100[c];
+    const float v11 = fb * c110[3 + c] + cb * c110[c];
+    const float w0 = fg * v01 + cg * v00;
+    const float w1 = fg * v11 + cg * v10;
+    out[c] = fr * w1 + cr * w0;
+  }
+  outR = out[0];
+  outG = out[1];
+  outB = out[2];
+}

@@ -1,0 +1,92 @@
+// Declares the five clips and ten parameters; the same in every context.
+#include "plugin/Actions.h"
+#include "plugin/HostSuites.h"
+
+namespace {
+
+void defineClip(OfxImageEffectHandle descriptor, const char *name, const char *const *components, int count,
+                bool optional, bool isMask, const char *label) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = nullptr;
+  gHostSuites.imageEffectSuite->clipDefine(descriptor, name, &set);
+  for (int i = 0; i < count; ++i) props->propSetString(set, kOfxImageEffectPropSupportedComponents, i, components[i]);
+  if (optional) props->propSetInt(set, kOfxImageClipPropOptional, 0, 1);
+  if (isMask) props->propSetInt(set, kOfxImageClipPropIsMask, 0, 1);
+  if (label != nullptr) props->propSetString(set, kOfxPropLabel, 0, label);
+}
+
+OfxPropertySetHandle defineParam(OfxParamSetHandle params, const char *type, const char *name, const char *label,
+                                 const char *hint) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = nullptr;
+  gHostSuites.parameterSuite->paramDefine(params, type, name, &set);
+  props->propSetString(set, kOfxPropLabel, 0, label);
+  props->propSetString(set, kOfxParamPropHint, 0, hint);
+  return set;
+}
+
+void defineStrength(OfxParamSetHandle params, const char *name, const char *label, const char *hint, bool master) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = defineParam(params, kOfxParamTypeDouble, name, label, hint);
+  props->propSetDouble(set, kOfxParamPropDefault, 0, 1.0);
+  props->propSetDouble(set, kOfxParamPropMin, 0, 0.0);
+  props->propSetDouble(set, kOfxParamPropMax, 0, 1.0);
+  props->propSetDouble(set, kOfxParamPropDisplayMin, 0, 0.0);
+  props->propSetDouble(set, kOfxParamPropDisplayMax, 0, 1.0);
+  if (master) {
+    props->propSetDouble(set, kOfxParamPropIncrement, 0, 0.01);
+    props->propSetInt(set, kOfxParamPropDigits, 0, 2);
+  }
+}
+
+void defineChoice(OfxParamSetHandle params, const char *name, const char *label, const char *hint,
+                  const char *const *options, int count) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = defineParam(params, kOfxParamTypeChoice, name, label, hint);
+  for (int i = 0; i < count; ++i) props->propSetString(set, kOfxParamPropChoiceOption, i, options[i]);
+  props->propSetInt(set, kOfxParamPropDefault, 0, 0);
+}
+
+}  // namespace
+
+OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySetHandle /*inArgs*/) {
+  static const char *const imageComponents[] = {kOfxImageComponentRGBA, kOfxImageComponentRGB};
+  static const char *const maskComponents[] = {kOfxImageComponentAlpha, kOfxImageComponentRGBA,
+                                               kOfxImageComponentRGB};
+  defineClip(descriptor, "Source", imageComponents, 2, false, false, nullptr);
+  defineClip(descriptor, "Reference", imageComponents, 2, true, false, nullptr);
+  defineClip(descriptor, "SourceMask", maskComponents, 3, true, true, "Source Mask");
+  defineClip(descriptor, "ReferenceMask", maskComponents, 3, true, true, "Reference Mask");
+  defineClip(descriptor, "Output", imageComponents, 2, false, false, nullptr);
+
+  OfxParamSetHandle params = nullptr;
+  gHostSuites.imageEffectSuite->getParamSet(descriptor, &params);
+
+  defineStrength(params, "strength", "Mix", "How much of the color match to apply (0 = original, 1 = fully matched)",
+                 true);
+  defineStrength(params, "strengthR", "Red Mix", "Fine-tune the red channel match", false);
+  defineStrength(params, "strengthG", "Green Mix", "Fine-tune the green channel match", false);
+  defineStrength(params, "strengthB", "Blue Mix", "Fine-tune the blue channel match", false);
+
+  static const char *const modeOptions[] = {"Different Clips", "Same Frame"};
+  defineChoice(params, "matchMode", "Mode",
+               "Different Clips: For matching separate footage. Same Frame: For matching two grades of the same image",
+               modeOptions, 2);
+  static const char *const preserveOptions[] = {"Nothing (Full Match)", "Original Brightness", "Original Colors"};
+  defineChoice(params, "preserveMode", "Preserve", "Keep certain aspects of your original image while matching others",
+               preserveOptions, 3);
+
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle pathSet = defineParam(params, kOfxParamTypeString, "exportPath", "Save To",
+                                             "Where to save the exported LUT file (leave empty for desktop)");
+  props->propSetString(pathSet, kOfxParamPropDefault, 0, "");
+  props->propSetString(pathSet, kOfxParamPropStringMode, 0, kOfxParamStringIsFilePath);
+  props->propSetInt(pathSet, kOfxParamPropStringFilePathExists, 0, 0);
+
+  defineParam(params, kOfxParamTypePushButton, "exportButton", "Save as .cube LUT", "Export current LUT to .cube file");
+  defineParam(params, kOfxParamTypePushButton, "exportCDLButton", "Save as .cdl",
+              "Export a simplified CDL version (for use in other applications)");
+  defineParam(params, kOfxParamTypePushButton, "rebuildButton", "Refresh",
+              "Recalculate the color match (use if something looks wrong)");
+  return kOfxStatOK;
+}

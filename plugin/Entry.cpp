@@ -1,0 +1,99 @@
+// The module's face towards the host: the two exported entry points, the
+// plug-in record, the host suites and the action dispatch.
+#include <cstring>
+#include <exception>
+#include <new>
+
+#include "ofx/OfxApi.h"
+#include "plugin/Actions.h"
+#include "plugin/HostSuites.h"
+
+HostSuites gHostSuites = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+namespace {
+
+void setHost(OfxHost *host) { gHostSuites.ofxHost = host; }
+
+OfxStatus dispatch(const char *action, const void *handle, OfxPropertySetHandle inArgs,
+                   OfxPropertySetHandle outArgs) {
+  if (action == nullptr) return kOfxStatReplyDefault;
+  OfxImageEffectHandle effect = static_cast<OfxImageEffectHandle>(const_cast<void *>(handle));
+  if (std::strcmp(action, kOfxActionLoad) == 0) return loadAction();
+  // Every other action needs the suites that load fetched.
+  if (gHostSuites.propertySuite == nullptr || gHostSuites.imageEffectSuite == nullptr ||
+      gHostSuites.parameterSuite == nullptr) {
+    return kOfxStatReplyDefault;
+  }
+  if (std::strcmp(action, kOfxActionDescribe) == 0) return describeAction(effect);
+  if (std::strcmp(action, kOfxImageEffectActionDescribeInContext) == 0) return describeInContextAction(effect, inArgs);
+  if (std::strcmp(action, kOfxActionCreateInstance) == 0) return createInstanceAction(effect);
+  if (std::strcmp(action, kOfxActionDestroyInstance) == 0) return destroyInstanceAction(effect);
+  if (std::strcmp(action, kOfxActionInstanceChanged) == 0) return instanceChanged(effect, inArgs);
+  if (std::strcmp(action, kOfxImageEffectActionIsIdentity) == 0) return isIdentityAction(effect, inArgs, outArgs);
+  if (std::strcmp(action, kOfxImageEffectActionRender) == 0) return renderAction(effect, inArgs);
+  return kOfxStatReplyDefault;
+}
+
+// No exception ever reaches the host: a failed allocation becomes an error
+// status.
+OfxStatus mainEntry(const char *action, const void *handle, OfxPropertySetHandle inArgs,
+                    OfxPropertySetHandle outArgs) {
+  try {
+    return dispatch(action, handle, inArgs, outArgs);
+  } catch (const std::bad_alloc &) {
+    return kOfxStatErrMemory;
+  } catch (...) {
+    return kOfxStatFailed;
+  }
+}
+
+OfxPlugin gPlugin = {
+    kOfxImageEffectPluginApi, 1, "com.lumenforge.tintbridge", 1, 0, setHost, mainEntry,
+};
+
+const void *fetch(const char *name) {
+  OfxHost *host = gHostSuites.ofxHost;
+  if (host == nullptr || host->fetchSuite == nullptr) return nullptr;
+  return host->fetchSuite(host->host, name, 1);
+}
+
+}  // namespace
+
+OfxStatus loadAction() {
+  gHostSuites.propertySuite = static_cast<const OfxPropertySuiteV1 *>(fetch(kOfxPropertySuite));
+  gHostSuites.imageEffectSuite = static_cast<const OfxImageEffectSuiteV1 *>(fetch(kOfxImageEffectSuite));
+  gHostSuites.parameterSuite = static_cast<const OfxParameterSuiteV1 *>(fetch(kOfxParameterSuite));
+  gHostSuites.memorySuite = static_cast<const OfxMemorySuiteV1 *>(fetch(kOfxMemorySuite));
+  gHostSuites.multiThreadSuite = static_cast<const OfxMultiThreadSuiteV1 *>(fetch(kOfxMultiThreadSuite));
+  gHostSuites.messageSuite = static_cast<const OfxMessageSuiteV1 *>(fetch(kOfxMessageSuite));
+  // Instances live in host memory, so a host without the memory suite is
+  // refused as well.
+  if (gHostSuites.propertySuite == nullptr || gHostSuites.imageEffectSuite == nullptr ||
+      gHostSuites.parameterSuite == nullptr || gHostSuites.memorySuite == nullptr) {
+    return kOfxStatErrMissingHostFeature;
+  }
+  return kOfxStatOK;
+}
+
+OfxStatus describeAction(OfxImageEffectHandle descriptor) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = nullptr;
+  gHostSuites.imageEffectSuite->getPropertySet(descriptor, &set);
+  props->propSetString(set, kOfxPropLabel, 0, "Tintbridge");
+  props->propSetString(set, kOfxImageEffectPluginPropGrouping, 0, "Lumenforge");
+  props->propSetString(set, kOfxImageEffectPropSupportedContexts, 0, kOfxImageEffectContextGeneral);
+  props->propSetString(set, kOfxImageEffectPropSupportedContexts, 1, kOfxImageEffectContextFilter);
+  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 0, kOfxBitDepthFloat);
+  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 1, kOfxBitDepthShort);
+  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 2, kOfxBitDepthByte);
+  props->propSetInt(set, kOfxImageEffectPropSupportsMultiResolution, 0, 1);
+  props->propSetInt(set, kOfxImageEffectPropSupportsTiles, 0, 1);
+  props->propSetInt(set, kOfxImageEffectPropTemporalClipAccess, 0, 0);
+  props->propSetString(set, kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe);
+  return kOfxStatOK;
+}
+
+extern "C" {
+OfxExport int OfxGetNumberOfPlugins(void) { return 1; }
+OfxExport OfxPlugin *OfxGetPlugin(int nth) { return nth == 0 ? &gPlugin : nullptr; }
+}

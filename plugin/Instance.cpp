@@ -1,0 +1,130 @@
+// Creation and destruction of the per-instance record.
+#include <cstring>
+#include <new>
+
+#include "plugin/Actions.h"
+#include "plugin/DebugLog.h"
+#include "plugin/HostSuites.h"
+#include "plugin/MatchInstance.h"
+
+LutPool::~LutPool() {
+  for (int i = 0; i < count; ++i) delete spare[i];
+}
+
+namespace {
+
+void returnToPool(const std::shared_ptr<LutPool> &pool, MatchLut *grid) noexcept {
+  {
+    std::lock_guard<std::mutex> guard(pool->lock);
+    if (pool->count < 2) {
+      pool->spare[pool->count++] = grid;
+      return;
+    }
+  }
+  delete grid;
+}
+
+}  // namespace
+
+std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool) {
+  MatchLut *grid = nullptr;
+  if (pool) {
+    std::lock_guard<std::mutex> guard(pool->lock);
+    if (pool->count > 0) grid = pool->spare[--pool->count];
+  }
+  if (grid == nullptr) grid = new (std::nothrow) MatchLut();
+  if (grid == nullptr) return nullptr;
+  try {
+    if (!pool) return std::shared_ptr<MatchLut>(grid);
+    std::shared_ptr<LutPool> keep = pool;
+    return std::shared_ptr<MatchLut>(grid, [keep](MatchLut *g) { returnToPool(keep, g); });
+  } catch (...) {
+    // A failed shared_ptr construction has already disposed of the grid.
+    return nullptr;
+  }
+}
+
+MatchInstance *findInstance(OfxImageEffectHandle effect) {
+  OfxPropertySetHandle set = nullptr;
+  gHostSuites.imageEffectSuite->getPropertySet(effect, &set);
+  void *data = nullptr;
+  gHostSuites.propertySuite->propGetPointer(set, kOfxPropInstanceData, 0, &data);
+  return static_cast<MatchInstance *>(data);
+}
+
+std::shared_ptr<MatchLut> usableLut(MatchInstance &instance) {
+  std::lock_guard<std::mutex> guard(instance.stateLock);
+  if (!instance.lut || !instance.lut->valid || instance.lut->data == nullptr) return nullptr;
+  return instance.lut;
+}
+
+void invalidateLut(MatchInstance &instance) {
+  std::lock_guard<std::mutex> guard(instance.stateLock);
+  ++instance.generation;
+  if (instance.lut) instance.lut->valid = false;
+}
+
+OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
+  debugLog("Tintbridge: CREATE INSTANCE\n");
+  if (gHostSuites.memorySuite == nullptr) return kOfxStatErrMissingHostFeature;
+  void *memory = nullptr;
+  gHostSuites.memorySuite->memoryAlloc(nullptr, sizeof(MatchInstance), &memory);
+  if (memory == nullptr) return kOfxStatErrMemory;
+  // Zero-fill, then construct the record's C++ members in the host's memory.
+  std::memset(memory, 0, sizeof(MatchInstance));
+  MatchInstance *instance = new (memory) MatchInstance();
+  instance->effect = effect;
+
+  const OfxImageEffectSuiteV1 *fx = gHostSuites.imageEffectSuite;
+  fx->clipGetHandle(effect, "Source", &instance->sourceClip, nullptr);
+  fx->clipGetHandle(effect, "Reference", &instance->referenceClip, nullptr);
+  fx->clipGetHandle(effect, "Output", &instance->outputClip, nullptr);
+  fx->clipGetHandle(effect, "SourceMask", &instance->sourceMaskClip, nullptr);
+  fx->clipGetHandle(effect, "ReferenceMask", &instance->referenceMaskClip, nullptr);
+
+  OfxParamSetHandle params = nullptr;
+  fx->getParamSet(effect, &params);
+  const OfxParameterSuiteV1 *ps = gHostSuites.parameterSuite;
+  ps->paramGetHandle(params, "strength", &instance->strengthParam, nullptr);
+  ps->paramGetHandle(params, "strengthR", &instance->strengthRParam, nullptr);
+  ps->paramGetHandle(params, "strengthG", &instance->strengthGParam, nullptr);
+  ps->paramGetHandle(params, "strengthB", &instance->strengthBParam, nullptr);
+  ps->paramGetHandle(params, "matchMode", &instance->matchModeParam, nullptr);
+  ps->paramGetHandle(params, "preserveMode", &instance->preserveModeParam, nullptr);
+  ps->paramGetHandle(params, "exportPath", &instance->exportPathParam, nullptr);
+  ps->paramGetHandle(params, "exportButton", &instance->exportButtonParam, nullptr);
+  ps->paramGetHandle(params, "exportCDLButton", &instance->exportCdlButtonParam, nullptr);
+  ps->paramGetHandle(params, "rebuildButton", &instance->rebuildButtonParam, nullptr);
+
+  // A grid that cannot be had now is tried again by the first render.
+  try {
+    instance->lutPool = std::make_shared<LutPool>();
+  } catch (...) {
+    instance->lutPool.reset();
+  }
+  instance->lut = takePooledLut(instance->lutPool);
+  if (instance->lut) instance->lut->allocate(65);
+
+  instance->cachedSourceTime = -1.0;
+  instance->cachedReferenceTime = -1.0;
+  instance->cachedMatchMode = -1;
+  instance->cachedPreserveMode = -1;
+  instance->cachedHadSourceMask = false;
+  instance->cachedHadReferenceMask = false;
+  instance->generation = 0;
+
+  OfxPropertySetHandle set = nullptr;
+  fx->getPropertySet(effect, &set);
+  gHostSuites.propertySuite->propSetPointer(set, kOfxPropInstanceData, 0, instance);
+  return kOfxStatOK;
+}
+
+OfxStatus destroyInstanceAction(OfxImageEffectHandle effect) {
+  MatchInstance *instance = findInstance(effect);
+  if (instance == nullptr) return kOfxStatOK;
+  // Dropping the record's references frees the grids; a render that still
+  // holds one keeps it alive until it returns.
+  instance->~MatchInstance();
+  if (gHostSuites.memorySuite != nullptr) gHostSuites.memorySuite->memoryFree(instance);
+  return kOfxStatOK;
+}

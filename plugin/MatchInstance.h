@@ -1,0 +1,87 @@
+// The per-instance record: clip and parameter handles, the instance's LUT and
+// the keys of the inputs it was built from.
+#ifndef TINTBRIDGE_MATCH_INSTANCE_H
+#define TINTBRIDGE_MATCH_INSTANCE_H
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "lut/MatchLut.h"
+#include "ofx/OfxApi.h"
+
+// "matchMode" option index.
+typedef int MatchMode;
+enum : int { kMatchDifferentClips = 0, kMatchSameFrame = 1 };
+
+// Returns released grids for reuse. A grid comes back only when the last
+// reference to it is dropped, so a build never writes a grid that a render or
+// an export is still reading.
+struct LutPool {
+  std::mutex lock;
+  MatchLut *spare[2] = {nullptr, nullptr};
+  int count = 0;
+  LutPool() = default;
+  ~LutPool();
+  LutPool(const LutPool &) = delete;
+  LutPool &operator=(const LutPool &) = delete;
+};
+
+// A grid for the next build: a pooled one, else a new empty one; null when
+// there is no memory.
+std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool);
+
+struct MatchInstance {
+  OfxImageEffectHandle effect;
+  OfxImageClipHandle sourceClip;
+  OfxImageClipHandle referenceClip;
+  OfxImageClipHandle outputClip;
+  OfxImageClipHandle sourceMaskClip;
+  OfxImageClipHandle referenceMaskClip;
+  OfxParamHandle strengthParam;
+  OfxParamHandle strengthRParam;
+  OfxParamHandle strengthGParam;
+  OfxParamHandle strengthBParam;
+  OfxParamHandle matchModeParam;
+  OfxParamHandle preserveModeParam;
+  OfxParamHandle exportPathParam;
+  OfxParamHandle exportButtonParam;
+  OfxParamHandle exportCdlButtonParam;
+  OfxParamHandle rebuildButtonParam;
+
+  // The published LUT. Renders and exports take a reference under stateLock
+  // and then read it without a lock: a published grid is never rewritten,
+  // only its `valid` flag is cleared. Builds go into a private grid that is
+  // swapped in under stateLock.
+  std::shared_ptr<MatchLut> lut;
+  double cachedSourceTime;
+  double cachedReferenceTime;
+  int cachedMatchMode;
+  int cachedPreserveMode;
+  bool cachedHadSourceMask;
+  bool cachedHadReferenceMask;
+
+  // Guards `lut` (the pointer), the keys and `generation`. Held only for a few
+  // instructions, never across a build or a host call.
+  std::mutex stateLock;
+  // Serialises builds, so that tiles of one frame build once.
+  std::mutex buildLock;
+  // Counts invalidations; a build that saw another count does not mark its
+  // grid as matching the current inputs.
+  uint64_t generation;
+  // Grids that no reader holds any more, kept for the next build so that
+  // rebuilds reuse their memory.
+  std::shared_ptr<LutPool> lutPool;
+};
+
+// The record attached to an effect, or null.
+MatchInstance *findInstance(OfxImageEffectHandle effect);
+
+// Takes a consistent reference to the instance's LUT when it is valid and has
+// a grid; null otherwise.
+std::shared_ptr<MatchLut> usableLut(MatchInstance &instance);
+
+// Clears `valid` of the published LUT; never waits for a build.
+void invalidateLut(MatchInstance &instance);
+
+#endif
