@@ -31,6 +31,7 @@ bool MatchLut::allocate(int n) {
     size = 0;
     return false;
   }
+  for (int i = 0; i < 4; ++i) data[count + i] = 0.0f;
   return true;
 }
 

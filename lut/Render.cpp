@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "lut/FastLookup.h"
 #include "lut/MatchLut.h"
 #include "match/ClipStats.h"
 #include "match/LutBuilders.h"
@@ -150,11 +151,11 @@ void mapArea(const ImageInfo &src, const ImageInfo &dst, int ax1, int ay1, int a
         float g = clampUnit(toFloat<In>(in[1]));
         float b = clampUnit(toFloat<In>(in[2]));
         if (Apply) {
-          float lr, lg, lb;
-          lut->lookup(r, g, b, lr, lg, lb);
-          r = k0 * r + s0 * lr;
-          g = k1 * g + s1 * lg;
-          b = k2 * b + s2 * lb;
+          float l[4];
+          lookupFast(*lut, r, g, b, l);
+          r = k0 * r + s0 * l[0];
+          g = k1 * g + s1 * l[1];
+          b = k2 * b + s2 * l[2];
         }
         out[0] = fromFloat<Out>(r);
         out[1] = fromFloat<Out>(g);
