@@ -1,0 +1,113 @@
+// Several threads render tiles of one instance at several times while others
+// invalidate its LUT; every tile must equal a single-threaded render of its
+// time. Run under ThreadSanitizer by the sanitizer build.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "render/RenderSupport.h"
+
+using namespace rendertest;
+using tbhost::Components;
+using tbhost::Image;
+using tbhost::PixelDepth;
+
+namespace {
+
+constexpr int W = 64;
+constexpr int H = 40;
+constexpr int kTimes = 3;
+constexpr int kTilesX = 4;
+constexpr int kTilesY = 2;
+
+OfxRectI tileRect(int tile) {
+  const int tx = tile % kTilesX, ty = tile / kTilesX;
+  return OfxRectI{tx * W / kTilesX, ty * H / kTilesY, (tx + 1) * W / kTilesX, (ty + 1) * H / kTilesY};
+}
+
+void setInputs(tbhost::Instance &inst) {
+  for (int t = 0; t < kTimes; ++t) {
+    inst.setImage("Source", t, picture(W, H, 3 + 11 * t));
+    inst.setImage("Reference", t, picture(W, H, 50 + 7 * t));
+  }
+}
+
+TEST(ConcurrentRender, TilesAtSeveralTimesMatchSingleThreadedRenders) {
+  for (int mode : {0, 1}) {
+    // Expected pictures, one render per time on a quiet instance.
+    Loaded quiet;
+    setInputs(quiet.inst);
+    quiet.inst.setParam("matchMode", mode);
+    std::vector<std::shared_ptr<Image>> expected;
+    for (int t = 0; t < kTimes; ++t) {
+      ASSERT_EQ(quiet.inst.render(t, OfxRectI{0, 0, W, H}), kOfxStatOK);
+      expected.push_back(quiet.inst.image("Output", t));
+    }
+
+    Loaded busy;
+    setInputs(busy.inst);
+    busy.inst.setParam("matchMode", mode);
+    const int kRenderThreads = 4;
+    for (int round = 0; round < 3; ++round) {
+      for (int t = 0; t < kTimes; ++t)
+        busy.inst.setImage("Output", t, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
+      std::atomic<bool> rendering{true};
+      std::atomic<int> failures{0};
+      std::vector<std::thread> threads;
+      for (int k = 0; k < kRenderThreads; ++k) {
+        threads.emplace_back([&, k] {
+          // Each (time, tile) pair belongs to one thread; threads visit the
+          // times in different orders so that builds overlap.
+          for (int i = 0; i < kTimes; ++i) {
+            const int t = (i + k) % kTimes;
+            for (int tile = k; tile < kTilesX * kTilesY; tile += kRenderThreads)
+              if (busy.inst.render(t, tileRect(tile)) != kOfxStatOK) ++failures;
+          }
+        });
+      }
+      std::thread invalidator([&] {
+        int n = 0;
+        while (rendering.load()) {
+          busy.inst.instanceChanged(n % 2 ? "rebuildButton" : "Reference", n % 2 ? kOfxTypeParameter : kOfxTypeClip);
+          ++n;
+          std::this_thread::yield();
+        }
+      });
+      for (auto &th : threads) th.join();
+      rendering = false;
+      invalidator.join();
+      ASSERT_EQ(failures.load(), 0);
+      for (int t = 0; t < kTimes; ++t) {
+        auto out = busy.inst.image("Output", t);
+        for (int y = 0; y < H; ++y)
+          for (int x = 0; x < W; ++x)
+            for (int c = 0; c < 4; ++c)
+              ASSERT_EQ(out->get(x, y, c), expected[t]->get(x, y, c))
+                  << "mode " << mode << " round " << round << " time " << t << " at " << x << "," << y;
+      }
+    }
+    auto ledger = busy.inst.ledger();
+    EXPECT_EQ(ledger.fetched, ledger.released);
+    EXPECT_EQ(ledger.doubleReleases, 0);
+  }
+}
+
+TEST(ConcurrentRender, TilesOfOneFrameBuildOnce) {
+  Loaded l;
+  setInputs(l.inst);
+  l.inst.setImage("Output", 0, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
+  std::vector<std::thread> threads;
+  for (int tile = 0; tile < kTilesX * kTilesY; ++tile)
+    threads.emplace_back([&, tile] { l.inst.render(0, tileRect(tile)); });
+  for (auto &th : threads) th.join();
+  const MatchLut *grid = publishedGrid(l.inst);
+  ASSERT_NE(grid, nullptr);
+  EXPECT_TRUE(grid->valid);
+  // Rendering the frame again finds the grid built by the concurrent tiles.
+  ASSERT_EQ(l.inst.render(0, OfxRectI{0, 0, W, H}), kOfxStatOK);
+  EXPECT_EQ(publishedGrid(l.inst), grid);
+}
+
+}  // namespace
