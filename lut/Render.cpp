@@ -316,6 +316,7 @@ std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInput
   }
   std::lock_guard<std::mutex> guard(instance.stateLock);
   instance.lut = grid;
+  ++instance.buildCount;
   instance.cachedSourceTime = in.time;
   instance.cachedReferenceTime = in.time;
   instance.cachedMatchMode = in.matchMode;

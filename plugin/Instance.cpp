@@ -112,6 +112,7 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
   instance->cachedHadSourceMask = false;
   instance->cachedHadReferenceMask = false;
   instance->generation = 0;
+  instance->buildCount = 0;
 
   OfxPropertySetHandle set = nullptr;
   fx->getPropertySet(effect, &set);

@@ -69,6 +69,8 @@ struct MatchInstance {
   // Counts invalidations; a build that saw another count does not mark its
   // grid as matching the current inputs.
   uint64_t generation;
+  // Builds published so far (for diagnostics and tests).
+  uint64_t buildCount;
   // Grids that no reader holds any more, kept for the next build so that
   // rebuilds reuse their memory.
   std::shared_ptr<LutPool> lutPool;

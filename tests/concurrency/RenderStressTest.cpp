@@ -105,9 +105,11 @@ TEST(ConcurrentRender, TilesOfOneFrameBuildOnce) {
   const MatchLut *grid = publishedGrid(l.inst);
   ASSERT_NE(grid, nullptr);
   EXPECT_TRUE(grid->valid);
+  EXPECT_EQ(record(l.inst)->buildCount, 1u);
   // Rendering the frame again finds the grid built by the concurrent tiles.
   ASSERT_EQ(l.inst.render(0, OfxRectI{0, 0, W, H}), kOfxStatOK);
   EXPECT_EQ(publishedGrid(l.inst), grid);
+  EXPECT_EQ(record(l.inst)->buildCount, 1u);
 }
 
 }  // namespace
