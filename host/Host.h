@@ -1,0 +1,268 @@
+// tbhost: a headless OFX image-effect host, for tests, benchmarks and the
+// `tintbridge` command.
+//
+// Typical use:
+//
+//   tbhost::Host host(pathToBinaryOrBundle);       // "X.ofx" or "X.ofx.bundle"
+//   if (host.load() != kOfxStatOK) { ... host.lastError() ... }
+//   tbhost::Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+//   inst.setImage("Source", 0.0, tbhost::Image::rgbaFloat(64, 32));
+//   inst.setImage("Reference", 0.0, referenceImage);
+//   inst.setParam("strength", 0.5);                 // silent, like loading a project
+//   OfxStatus s = inst.render(0.0, OfxRectI{0, 0, 64, 32});
+//   std::shared_ptr<tbhost::Image> out = inst.image("Output", 0.0);
+//   inst.instanceChanged("rebuildButton");           // a user edit, as a host sends it
+//   inst.destroy();                                  // also done by ~Host
+//
+// Loading. `load()` opens the binary (dlopen / LoadLibrary), resolves
+// OfxGetNumberOfPlugins and OfxGetPlugin, checks the first plug-in record
+// (api "OfxImageEffectPluginAPI", version 1), calls setHost and then the load
+// action. `describe()` and `describeInContext()` run on demand;
+// `createInstance()` runs whatever is still missing. `unload()` sends the
+// unload action; `close()` also unloads the binary, after which `load()`
+// opens it again. Before `load()`, `withholdSuite(name)` makes fetchSuite
+// answer null for that suite.
+//
+// What the host records, for tests:
+//  - `fetches()`: every fetchSuite call, in order;
+//  - `definitions()`: every clip and parameter the plug-in defined, in order,
+//    with the property set it described them on; `PropertySet::writes()`
+//    lists the plug-in's property calls on any set in order (the effect
+//    descriptor is `descriptor()`, per context `contextDescriptor(c)`);
+//  - `messages()`: every message-suite call with the formatted text;
+//  - `changes()`: every instance-changed action the host sent, the
+//    re-entrant ones from paramSetValue included (depth > 0);
+//  - `memory()`: live blocks of the memory suite and its failures, which
+//    `failNextAllocations` / `failAllocation` inject;
+//  - `Instance::ledger()`: images fetched and released, double releases and
+//    those still outstanding.
+//
+// Images. Clips hold images per time (`setImage(clip, time, image)`) or one
+// image for every time (`setImage(clip, image)`). A clip is connected once
+// it has an image, unless `setClipConnected(clip, false)`. A fetch with no
+// image at that time fails with kOfxStatFailed. If the Output clip has no
+// image when `render` runs, one is made: Source's depth and components at
+// Source's bounds (or the render window when Source has no image).
+//
+// Parameters hold a value, or keys over time (`setParamAt`) interpolated
+// linearly for double-valued types and held for the others. A paramSetValue
+// made by the plug-in on an instance sends "OfxActionInstanceChanged" for that
+// parameter ("OfxTypeParameter", "OfxChangePluginEdited") on the same thread
+// before it returns.
+//
+// Threads. Every method may be called from several threads; several threads
+// may render one instance at once. The host guards its own state with locks
+// and never holds one while it calls into the plug-in.
+#ifndef TINTBRIDGE_HOST_HOST_H
+#define TINTBRIDGE_HOST_HOST_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Image.h"
+#include "host/PropertySet.h"
+#include "ofx/OfxApi.h"
+
+namespace tbhost {
+
+struct HostState;
+struct Effect;
+
+struct FetchRecord {
+  std::string name;
+  int version = 0;
+  bool given = false;
+};
+
+struct Message {
+  void *handle = nullptr;
+  std::string type;
+  std::string id;  // "" when the plug-in passed null
+  bool idWasNull = false;
+  std::string text;
+};
+
+struct ChangeRecord {
+  std::string name;
+  std::string type;
+  std::string reason;
+  double time = 0.0;
+  OfxStatus status = kOfxStatOK;
+  int depth = 0;  // 0: sent by the host; 1 and more: from inside paramSetValue
+};
+
+enum class DefinitionKind { Clip, Param };
+
+struct Definition {
+  DefinitionKind kind = DefinitionKind::Clip;
+  std::string context;    // of the descriptor it was defined on; "" for the main one
+  std::string name;
+  std::string paramType;  // parameters only
+  const PropertySet *properties = nullptr;
+};
+
+struct MemoryStats {
+  long liveBlocks = 0;
+  long allocations = 0;        // successful
+  long frees = 0;
+  long failedAllocations = 0;  // injected failures
+  long badFrees = 0;           // pointers the suite never handed out
+};
+
+struct LedgerStats {
+  long fetched = 0;
+  long released = 0;
+  long doubleReleases = 0;
+  std::vector<std::string> outstanding;  // "clip@time" of each image not released
+};
+
+struct RenderArgs {
+  double time = 0.0;
+  OfxRectI window{0, 0, 0, 0};
+  double renderScaleX = 1.0;
+  double renderScaleY = 1.0;
+  std::string field = "OfxFieldNone";
+  // Runs on the in-arguments just before the call (remove or fault properties).
+  std::function<void(PropertySet &)> editInArgs;
+};
+
+struct IdentityResult {
+  OfxStatus status = kOfxStatReplyDefault;
+  std::string clip;   // outArgs "OfxPropName" after the call
+  double time = 0.0;  // outArgs "OfxPropTime" after the call
+  std::vector<PropertyWrite> writes;  // what the plug-in wrote to outArgs
+};
+
+// A handle on one effect instance. Cheap to copy; the host owns the instance.
+class Instance {
+ public:
+  Instance() = default;
+
+  bool valid() const { return effect_ != nullptr; }
+  OfxStatus createStatus() const;
+  OfxImageEffectHandle handle() const;
+  PropertySet *properties() const;
+  void *instanceData() const;  // "OfxPropInstanceData"
+  std::string context() const;
+
+  // Clips.
+  PropertySet *clipProperties(const std::string &clip) const;
+  bool setImage(const std::string &clip, double time, std::shared_ptr<Image> image);
+  bool setImage(const std::string &clip, std::shared_ptr<Image> image);
+  std::shared_ptr<Image> image(const std::string &clip, double time) const;
+  bool clearImages(const std::string &clip);
+  bool setClipConnected(const std::string &clip, bool connected);
+
+  // Parameters. Numbers go to any numeric type (ints, choices and booleans
+  // are rounded); text to string types. False for an unknown name or a type
+  // that does not take the value.
+  PropertySet *paramProperties(const std::string &param) const;
+  bool setParam(const std::string &param, double value);
+  bool setParam(const std::string &param, int value) { return setParam(param, static_cast<double>(value)); }
+  bool setParam(const std::string &param, const std::string &text);
+  bool setParam(const std::string &param, const char *text) { return setParam(param, std::string(text ? text : "")); }
+  bool setParamValues(const std::string &param, const std::vector<double> &values);
+  bool setParamAt(const std::string &param, double time, double value);
+  bool setParamAt(const std::string &param, double time, const std::string &text);
+  bool setParamValuesAt(const std::string &param, double time, const std::vector<double> &values);
+  std::vector<double> paramValues(const std::string &param, double time = 0.0) const;
+  double paramDouble(const std::string &param, double time = 0.0) const;  // NaN when missing
+  int paramInt(const std::string &param, double time = 0.0) const;        // 0 when missing
+  std::string paramString(const std::string &param, double time = 0.0) const;
+
+  // Actions.
+  OfxStatus render(double time, OfxRectI window);
+  OfxStatus render(const RenderArgs &args);
+  IdentityResult isIdentity(double time, OfxRectI window);
+  OfxStatus instanceChanged(const std::string &name, const std::string &type = kOfxTypeParameter,
+                            const std::string &reason = kOfxChangeUserEdited, double time = 0.0);
+  // Sets a parameter and reports it as a user edit.
+  OfxStatus editParam(const std::string &param, double value);
+  OfxStatus editParam(const std::string &param, const std::string &text);
+  // Any action on this instance with the given argument sets.
+  OfxStatus callAction(const char *action, PropertySet *inArgs, PropertySet *outArgs);
+  OfxStatus destroy();
+  bool destroyed() const;
+
+  LedgerStats ledger() const;
+
+ private:
+  friend class Host;
+  Instance(std::shared_ptr<HostState> state, Effect *effect, OfxStatus status)
+      : state_(std::move(state)), effect_(effect), status_(status) {}
+  std::shared_ptr<HostState> state_;
+  Effect *effect_ = nullptr;
+  OfxStatus status_ = kOfxStatFailed;  // when there is no effect
+};
+
+class Host {
+ public:
+  // `path` is a module ("Bridgetint.ofx") or a bundle directory
+  // ("Bridgetint.ofx.bundle", whose binary for this platform is used).
+  explicit Host(const std::string &path);
+  ~Host();  // destroys live instances, sends unload, closes the binary
+  Host(const Host &) = delete;
+  Host &operator=(const Host &) = delete;
+
+  const std::string &binaryPath() const;
+  const std::string &lastError() const;
+
+  // Suites.
+  void withholdSuite(const std::string &name);
+  void provideSuite(const std::string &name);
+
+  // Steps of loading, for tests of the entry points; `load` runs them all.
+  bool open();
+  bool isOpen() const;
+  int numberOfPlugins();  // -1 when not open
+  OfxPlugin *getPlugin(int nth);
+  OfxStatus load();
+  OfxStatus describe();
+  OfxStatus describeInContext(const std::string &context);
+  OfxStatus unload();
+  void close();
+  const OfxPlugin *plugin() const;
+
+  Instance createInstance(const std::string &context);
+
+  // Calls the plug-in's mainEntry directly.
+  OfxStatus callAction(const char *action, const void *handle, PropertySet *inArgs, PropertySet *outArgs);
+
+  OfxHost *ofxHost();
+  PropertySet &hostProperties();
+  PropertySet *descriptor();                                  // after describe()
+  PropertySet *contextDescriptor(const std::string &context);  // after describeInContext()
+  OfxImageEffectHandle descriptorHandle();
+  OfxImageEffectHandle contextDescriptorHandle(const std::string &context);
+
+  std::vector<FetchRecord> fetches() const;
+  std::vector<Definition> definitions() const;
+  std::vector<Definition> definitions(const std::string &context) const;
+  std::vector<Message> messages() const;
+  void clearMessages();
+  std::vector<ChangeRecord> changes() const;
+  void clearChanges();
+  long badImageReleases() const;
+
+  MemoryStats memory() const;
+  void failNextAllocations(long count);  // the next `count` allocations fail
+  void failAllocation(long nth);         // the nth allocation from now (1 = next) fails
+  void clearAllocationFaults();
+
+  // The reply to "OfxMessageQuestion" messages.
+  void setQuestionAnswer(OfxStatus answer);
+  // Time used for parameter reads without a time and for plug-in edits.
+  void setCurrentTime(double time);
+
+  // Contents/<arch>/<name>.ofx for a bundle directory; `path` itself otherwise.
+  static std::string resolveBinaryPath(const std::string &path);
+
+ private:
+  std::shared_ptr<HostState> state_;
+};
+
+}  // namespace tbhost
+
+#endif

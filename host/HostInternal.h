@@ -1,0 +1,184 @@
+// Internal records of the headless host: the objects behind the OFX handles,
+// and the suites. Not part of the public API (see Host.h).
+#ifndef TINTBRIDGE_HOST_HOST_INTERNAL_H
+#define TINTBRIDGE_HOST_HOST_INTERNAL_H
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/Host.h"
+
+namespace tbhost {
+
+struct ParamValue {
+  std::vector<double> numbers;
+  std::shared_ptr<const std::string> text;
+};
+
+enum class ParamKind { Int, Double, Text, None };
+
+struct Param {
+  static constexpr uint32_t kMagic = 0x5041524du;  // "PARM"
+  uint32_t magic = kMagic;
+  Effect *owner = nullptr;
+  std::string name;
+  std::string type;
+  ParamKind kind = ParamKind::None;
+  int dimension = 0;
+  PropertySet props{"param", true};
+  mutable std::mutex mutex;  // guards value, keys, retired
+  ParamValue value;
+  std::map<double, ParamValue> keys;
+  // Texts handed out stay valid for the life of the parameter.
+  std::vector<std::shared_ptr<const std::string>> retired;
+
+  static Param *fromHandle(OfxParamHandle handle);
+  OfxParamHandle handle() { return reinterpret_cast<OfxParamHandle>(this); }
+};
+
+struct ParamSet {
+  static constexpr uint32_t kMagic = 0x50534554u;  // "PSET"
+  uint32_t magic = kMagic;
+  Effect *owner = nullptr;
+  PropertySet props{"paramSet", true};
+  mutable std::mutex mutex;  // guards params
+  std::vector<std::unique_ptr<Param>> params;
+
+  Param *find(const std::string &name) const;
+  static ParamSet *fromHandle(OfxParamSetHandle handle);
+  OfxParamSetHandle handle() { return reinterpret_cast<OfxParamSetHandle>(this); }
+};
+
+struct Clip {
+  static constexpr uint32_t kMagic = 0x434c4950u;  // "CLIP"
+  uint32_t magic = kMagic;
+  Effect *owner = nullptr;
+  std::string name;
+  PropertySet props{"clip", true};
+  mutable std::mutex mutex;  // guards images, anyTime, connected
+  std::map<double, std::shared_ptr<Image>> images;
+  std::shared_ptr<Image> anyTime;
+  bool connected = false;
+
+  std::shared_ptr<Image> imageAt(double time) const;  // lock held by caller
+  static Clip *fromHandle(OfxImageClipHandle handle);
+  OfxImageClipHandle handle() { return reinterpret_cast<OfxImageClipHandle>(this); }
+};
+
+struct FetchedImage {
+  Effect *owner = nullptr;
+  PropertySet props{"image", false};
+  std::shared_ptr<Image> image;
+  std::string clip;
+  double time = 0.0;
+  bool released = false;
+};
+
+struct Effect {
+  static constexpr uint32_t kMagic = 0x45464354u;  // "EFCT"
+  uint32_t magic = kMagic;
+  HostState *host = nullptr;
+  bool isDescriptor = true;
+  std::string context;
+  PropertySet props{"effect", true};
+  ParamSet paramSet;
+  mutable std::mutex mutex;  // guards clips
+  std::vector<std::unique_ptr<Clip>> clips;
+
+  // Instances only.
+  std::atomic<OfxStatus> createStatus{kOfxStatFailed};
+  std::atomic<bool> created{false};
+  std::atomic<bool> destroyed{false};
+  mutable std::mutex ledgerMutex;
+  std::deque<std::unique_ptr<FetchedImage>> fetched;
+  long released = 0;
+  long doubleReleases = 0;
+
+  Clip *findClip(const std::string &name) const;
+  static Effect *fromHandle(OfxImageEffectHandle handle);
+  static Effect *fromHandle(const void *handle) {
+    return fromHandle(reinterpret_cast<OfxImageEffectHandle>(const_cast<void *>(handle)));
+  }
+  OfxImageEffectHandle handle() { return reinterpret_cast<OfxImageEffectHandle>(this); }
+};
+
+struct MemoryAccount {
+  std::mutex mutex;
+  long live = 0;
+  long allocations = 0;
+  long frees = 0;
+  long failed = 0;
+  long badFrees = 0;
+  long failNext = 0;
+  long failAt = 0;  // 0: none; else the allocation count (from the order) that fails
+  long requests = 0;
+};
+
+struct HostState {
+  mutable std::mutex mutex;  // guards everything below that is not atomic
+  std::string binaryPath;
+  std::string bundlePath;
+  std::string lastError;
+  void *library = nullptr;
+  int (*getNumberOfPlugins)() = nullptr;
+  OfxPlugin *(*getPluginFn)(int) = nullptr;
+  OfxPlugin *plugin = nullptr;
+  std::atomic<OfxPluginEntryPoint *> mainEntry{nullptr};
+  bool loaded = false;
+
+  PropertySet hostProps{"host", false};
+  OfxHost ofxHost{nullptr, nullptr};
+  std::set<std::string> withheld;
+  std::vector<FetchRecord> fetches;
+  std::vector<Message> messages;
+  std::vector<ChangeRecord> changes;
+  std::vector<Definition> definitions;
+  std::shared_ptr<MemoryAccount> memory = std::make_shared<MemoryAccount>();
+  std::atomic<long> badImageReleases{0};
+  std::atomic<OfxStatus> questionAnswer{kOfxStatReplyYes};
+  std::atomic<double> currentTime{0.0};
+
+  // Every descriptor and instance, alive until the host goes, so that stale
+  // handles never dangle.
+  std::deque<std::unique_ptr<Effect>> effects;
+  Effect *mainDescriptor = nullptr;
+  std::map<std::string, Effect *> contextDescriptors;
+};
+
+// Suites.
+const OfxImageEffectSuiteV1 *imageEffectSuite();
+const OfxParameterSuiteV1 *parameterSuite();
+const OfxMemorySuiteV1 *memorySuite();
+const OfxMultiThreadSuiteV1 *multiThreadSuite();
+const OfxMessageSuiteV1 *messageSuite();
+const void *fetchSuite(OfxPropertySetHandle host, const char *name, int version);
+
+// The host whose record the plug-in was last given: the memory and message
+// suites answer calls with a null handle on its behalf.
+void makeCurrentHost(const std::shared_ptr<HostState> &state);
+void forgetCurrentHost(const HostState *state);
+std::shared_ptr<HostState> currentHost();
+
+// Calls mainEntry, holding no lock.
+OfxStatus callEntry(HostState &state, const char *action, const void *handle, PropertySet *inArgs,
+                    PropertySet *outArgs);
+
+// Sends "OfxActionInstanceChanged" to an instance and records it.
+OfxStatus sendInstanceChanged(HostState &state, Effect &effect, const std::string &name, const std::string &type,
+                              const std::string &reason, double time);
+
+// Parameter values.
+ParamKind paramKind(const std::string &type, int &dimension);
+ParamValue paramValueAt(const Param &param, double time);  // lock held
+void storeParamValue(Param &param, bool atTime, double time, ParamValue value);
+
+}  // namespace tbhost
+
+#endif

@@ -1,0 +1,265 @@
+// The image-effect suite and fetchSuite.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "host/HostInternal.h"
+
+namespace tbhost {
+
+namespace {
+
+template <typename Fn>
+OfxStatus guarded(Fn fn) {
+  try {
+    return fn();
+  } catch (const std::bad_alloc &) {
+    return kOfxStatErrMemory;
+  } catch (...) {
+    return kOfxStatErrFatal;
+  }
+}
+
+OfxStatus getPropertySet(OfxImageEffectHandle handle, OfxPropertySetHandle *out) {
+  Effect *effect = Effect::fromHandle(handle);
+  if (!effect) return kOfxStatErrBadHandle;
+  if (!out) return kOfxStatErrValue;
+  *out = effect->props.handle();
+  return kOfxStatOK;
+}
+
+OfxStatus getParamSet(OfxImageEffectHandle handle, OfxParamSetHandle *out) {
+  Effect *effect = Effect::fromHandle(handle);
+  if (!effect) return kOfxStatErrBadHandle;
+  if (!out) return kOfxStatErrValue;
+  *out = effect->paramSet.handle();
+  return kOfxStatOK;
+}
+
+OfxStatus clipDefine(OfxImageEffectHandle handle, const char *name, OfxPropertySetHandle *out) {
+  return guarded([&]() -> OfxStatus {
+    Effect *effect = Effect::fromHandle(handle);
+    if (!effect || !effect->isDescriptor) return kOfxStatErrBadHandle;
+    if (!name || !*name) return kOfxStatErrValue;
+    if (effect->findClip(name)) return kOfxStatErrExists;
+    std::unique_ptr<Clip> clip(new Clip());
+    clip->owner = effect;
+    clip->name = name;
+    clip->props.defineString(kOfxPropType, {kOfxTypeClip});
+    clip->props.defineString(kOfxPropName, {name});
+    Clip *raw = clip.get();
+    {
+      std::lock_guard<std::mutex> lock(effect->mutex);
+      effect->clips.push_back(std::move(clip));
+    }
+    {
+      HostState &state = *effect->host;
+      std::lock_guard<std::mutex> lock(state.mutex);
+      Definition d;
+      d.kind = DefinitionKind::Clip;
+      d.context = effect->context;
+      d.name = name;
+      d.properties = &raw->props;
+      state.definitions.push_back(std::move(d));
+    }
+    if (out) *out = raw->props.handle();
+    return kOfxStatOK;
+  });
+}
+
+OfxStatus clipGetHandle(OfxImageEffectHandle handle, const char *name, OfxImageClipHandle *clip,
+                        OfxPropertySetHandle *props) {
+  Effect *effect = Effect::fromHandle(handle);
+  if (!effect || effect->isDescriptor) return kOfxStatErrBadHandle;
+  if (!name) return kOfxStatErrUnknown;
+  Clip *c = effect->findClip(name);
+  if (!c) return kOfxStatErrUnknown;
+  if (!clip) return kOfxStatErrValue;
+  *clip = c->handle();
+  if (props) *props = c->props.handle();
+  return kOfxStatOK;
+}
+
+OfxStatus clipGetPropertySet(OfxImageClipHandle handle, OfxPropertySetHandle *out) {
+  Clip *clip = Clip::fromHandle(handle);
+  if (!clip) return kOfxStatErrBadHandle;
+  if (!out) return kOfxStatErrValue;
+  *out = clip->props.handle();
+  return kOfxStatOK;
+}
+
+OfxStatus clipGetImage(OfxImageClipHandle handle, OfxTime time, const OfxRectD *, OfxPropertySetHandle *out) {
+  return guarded([&]() -> OfxStatus {
+    Clip *clip = Clip::fromHandle(handle);
+    if (!clip || clip->owner->isDescriptor) return kOfxStatErrBadHandle;
+    if (!out) return kOfxStatErrValue;
+    std::shared_ptr<Image> image;
+    {
+      std::lock_guard<std::mutex> lock(clip->mutex);
+      if (!clip->connected) return kOfxStatFailed;
+      image = clip->imageAt(time);
+    }
+    if (!image) return kOfxStatFailed;
+    std::unique_ptr<FetchedImage> fetched(new FetchedImage());
+    fetched->owner = clip->owner;
+    fetched->image = image;
+    fetched->clip = clip->name;
+    fetched->time = time;
+    PropertySet &p = fetched->props;
+    const OfxRectI &b = image->bounds();
+    p.defineString(kOfxPropType, {kOfxTypeImage});
+    p.defineString(kOfxImageEffectPropPixelDepth, {depthName(image->depth())});
+    p.defineString(kOfxImageEffectPropComponents, {componentsName(image->components())});
+    p.defineString(kOfxImageEffectPropPreMultiplication, {kOfxImageUnPreMultiplied});
+    p.defineDouble(kOfxImageEffectPropRenderScale, {1.0, 1.0});
+    p.defineDouble(kOfxImagePropPixelAspectRatio, {1.0});
+    p.definePointer(kOfxImagePropData, {image->data()});
+    p.defineInt(kOfxImagePropBounds, {b.x1, b.y1, b.x2, b.y2});
+    p.defineInt(kOfxImagePropRegionOfDefinition, {b.x1, b.y1, b.x2, b.y2});
+    p.defineInt(kOfxImagePropRowBytes, {image->rowBytes()});
+    p.defineString("OfxImagePropField", {"OfxFieldNone"});
+    p.defineString("OfxImagePropUniqueIdentifier", {clip->name + "@" + std::to_string(time)});
+    p.hostTag = fetched.get();
+    OfxPropertySetHandle result = p.handle();
+    Effect *effect = clip->owner;
+    {
+      std::lock_guard<std::mutex> lock(effect->ledgerMutex);
+      effect->fetched.push_back(std::move(fetched));
+    }
+    *out = result;
+    return kOfxStatOK;
+  });
+}
+
+OfxStatus clipReleaseImage(OfxPropertySetHandle handle) {
+  PropertySet *set = PropertySet::fromHandle(handle);
+  FetchedImage *fetched = set && set->label() == "image" ? static_cast<FetchedImage *>(set->hostTag) : nullptr;
+  if (!fetched) {
+    std::shared_ptr<HostState> state = currentHost();
+    if (state) ++state->badImageReleases;
+    return kOfxStatErrBadHandle;
+  }
+  Effect *effect = fetched->owner;
+  if (!effect) return kOfxStatErrBadHandle;
+  std::shared_ptr<Image> keep;
+  {
+    std::lock_guard<std::mutex> lock(effect->ledgerMutex);
+    if (fetched->released) {
+      ++effect->doubleReleases;
+      return kOfxStatErrBadHandle;
+    }
+    fetched->released = true;
+    ++effect->released;
+    keep.swap(fetched->image);
+  }
+  fetched->props.clear();
+  return kOfxStatOK;
+}
+
+OfxStatus clipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime time, OfxRectD *bounds) {
+  Clip *clip = Clip::fromHandle(handle);
+  if (!clip) return kOfxStatErrBadHandle;
+  if (!bounds) return kOfxStatErrValue;
+  std::shared_ptr<Image> image;
+  {
+    std::lock_guard<std::mutex> lock(clip->mutex);
+    image = clip->connected ? clip->imageAt(time) : nullptr;
+  }
+  if (!image) {
+    *bounds = OfxRectD{0.0, 0.0, 0.0, 0.0};
+    return kOfxStatOK;
+  }
+  const OfxRectI &b = image->bounds();
+  *bounds = OfxRectD{double(b.x1), double(b.y1), double(b.x2), double(b.y2)};
+  return kOfxStatOK;
+}
+
+int abortRender(OfxImageEffectHandle) { return 0; }
+
+struct ImageMemory {
+  static constexpr uint32_t kMagic = 0x494d454du;  // "IMEM"
+  uint32_t magic = kMagic;
+  void *data = nullptr;
+  int locks = 0;
+};
+
+OfxStatus imageMemoryAlloc(OfxImageEffectHandle, size_t bytes, OfxImageMemoryHandle *out) {
+  if (!out) return kOfxStatErrValue;
+  ImageMemory *memory = new (std::nothrow) ImageMemory();
+  const size_t rounded = (bytes + 15) / 16 * 16;
+  void *data = memory ? std::aligned_alloc(16, rounded ? rounded : 16) : nullptr;
+  if (!data) {
+    delete memory;
+    return kOfxStatErrMemory;
+  }
+  memory->data = data;
+  *out = reinterpret_cast<OfxImageMemoryHandle>(memory);
+  return kOfxStatOK;
+}
+
+ImageMemory *imageMemory(OfxImageMemoryHandle handle) {
+  ImageMemory *m = reinterpret_cast<ImageMemory *>(handle);
+  return m && m->magic == ImageMemory::kMagic ? m : nullptr;
+}
+
+OfxStatus imageMemoryFree(OfxImageMemoryHandle handle) {
+  ImageMemory *m = imageMemory(handle);
+  if (!m) return kOfxStatErrBadHandle;
+  m->magic = 0;
+  std::free(m->data);
+  delete m;
+  return kOfxStatOK;
+}
+
+OfxStatus imageMemoryLock(OfxImageMemoryHandle handle, void **out) {
+  ImageMemory *m = imageMemory(handle);
+  if (!m) return kOfxStatErrBadHandle;
+  if (!out) return kOfxStatErrValue;
+  ++m->locks;
+  *out = m->data;
+  return kOfxStatOK;
+}
+
+OfxStatus imageMemoryUnlock(OfxImageMemoryHandle handle) {
+  ImageMemory *m = imageMemory(handle);
+  if (!m) return kOfxStatErrBadHandle;
+  if (m->locks > 0) --m->locks;
+  return kOfxStatOK;
+}
+
+const OfxImageEffectSuiteV1 kImageEffectSuite = {
+    getPropertySet,   getParamSet,     clipDefine,        clipGetHandle,      clipGetPropertySet,
+    clipGetImage,     clipReleaseImage, clipGetRegionOfDefinition, abortRender, imageMemoryAlloc,
+    imageMemoryFree,  imageMemoryLock, imageMemoryUnlock,
+};
+
+}  // namespace
+
+const OfxImageEffectSuiteV1 *imageEffectSuite() { return &kImageEffectSuite; }
+
+const void *fetchSuite(OfxPropertySetHandle hostHandle, const char *name, int version) {
+  PropertySet *set = PropertySet::fromHandle(hostHandle);
+  HostState *state = set ? static_cast<HostState *>(set->hostTag) : nullptr;
+  if (!state || !name) return nullptr;
+  const void *suite = nullptr;
+  if (version == 1) {
+    const std::string n = name;
+    if (n == kOfxPropertySuite) suite = propertySuite();
+    else if (n == kOfxImageEffectSuite) suite = imageEffectSuite();
+    else if (n == kOfxParameterSuite) suite = parameterSuite();
+    else if (n == kOfxMemorySuite) suite = memorySuite();
+    else if (n == kOfxMultiThreadSuite) suite = multiThreadSuite();
+    else if (n == kOfxMessageSuite) suite = messageSuite();
+  }
+  try {
+    std::lock_guard<std::mutex> lock(state->mutex);
+    if (state->withheld.count(name)) suite = nullptr;
+    state->fetches.push_back(FetchRecord{name, version, suite != nullptr});
+  } catch (...) {
+    return nullptr;
+  }
+  return suite;
+}
+
+}  // namespace tbhost
