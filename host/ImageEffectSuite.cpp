@@ -188,7 +188,9 @@ OfxStatus imageMemoryAlloc(OfxImageEffectHandle, size_t bytes, OfxImageMemoryHan
   if (!out) return kOfxStatErrValue;
   ImageMemory *memory = new (std::nothrow) ImageMemory();
   const size_t rounded = (bytes + 15) / 16 * 16;
-  void *data = memory ? std::aligned_alloc(16, rounded ? rounded : 16) : nullptr;
+  // malloc's blocks are 16-byte aligned on every 64-bit target, Windows (which
+  // lacks aligned_alloc) included.
+  void *data = memory ? std::malloc(rounded ? rounded : 16) : nullptr;
   if (!data) {
     delete memory;
     return kOfxStatErrMemory;
