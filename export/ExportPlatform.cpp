@@ -29,9 +29,9 @@ bool copyFitting(const char *text, size_t length, char *buffer, size_t capacity)
   return true;
 }
 
+#if !defined(_WIN32)
 bool isFolder(const char *path) { return pathKind(path) == PathKind::Directory; }
 
-#if !defined(_WIN32)
 // The user's home folder: $HOME, or the account's entry when it is unset.
 bool homeFolder(char *buffer, size_t capacity) {
   const char *home = std::getenv("HOME");
