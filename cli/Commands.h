@@ -1,0 +1,37 @@
+// The subcommands of `tintbridge`. Each returns the exit status: 0 on
+// success, 2 on any failure, after saying why on `err`.
+#ifndef TINTBRIDGE_CLI_COMMANDS_H
+#define TINTBRIDGE_CLI_COMMANDS_H
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+
+namespace tbcli {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 2;
+
+// Dispatches on args[0] ("match", "describe", "grade", "--help", ...).
+int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+int runMatch(const MatchOptions &options, std::ostream &out, std::ostream &err);
+int runDescribe(const std::string &plugin, std::ostream &out, std::ostream &err);
+int runGrade(const GradeOptions &options, std::ostream &out, std::ostream &err);
+
+// The bundle to load: `plugin` when given, else the first that exists of the
+// bundle beside this executable's build tree, the installed one beside it,
+// the build tree it was built in, and the install location it was built for.
+// "" and a message in `error` when there is none.
+std::string findBundle(const std::string &plugin, std::string &error);
+
+// The ASC CDL grade of the `grade` command on one straight-alpha pixel.
+void applyGrade(const GradeOptions &options, float rgb[3]);
+
+std::string helpText();
+
+}  // namespace tbcli
+
+#endif

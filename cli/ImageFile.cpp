@@ -1,0 +1,198 @@
+#include "cli/ImageFile.h"
+
+#include <cstring>
+#include <filesystem>
+
+#include <OpenImageIO/imageio.h>
+
+namespace tbcli {
+
+namespace {
+
+OIIO::TypeDesc typeOf(FileDepth depth) {
+  switch (depth) {
+    case FileDepth::Uint8:
+      return OIIO::TypeDesc::UINT8;
+    case FileDepth::Uint16:
+      return OIIO::TypeDesc::UINT16;
+    case FileDepth::Half:
+      return OIIO::TypeDesc::HALF;
+    default:
+      return OIIO::TypeDesc::FLOAT;
+  }
+}
+
+FileDepth depthOf(OIIO::TypeDesc type) {
+  if (type == OIIO::TypeDesc::UINT8 || type == OIIO::TypeDesc::INT8) return FileDepth::Uint8;
+  if (type == OIIO::TypeDesc::UINT16 || type == OIIO::TypeDesc::INT16) return FileDepth::Uint16;
+  if (type == OIIO::TypeDesc::HALF) return FileDepth::Half;
+  return FileDepth::Float;
+}
+
+std::string lastOiioError(const std::string &fallback) {
+  std::string text = OIIO::geterror();
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text.empty() ? fallback : text;
+}
+
+}  // namespace
+
+bool parseDepth(const std::string &text, FileDepth &depth) {
+  if (text == "8") depth = FileDepth::Uint8;
+  else if (text == "16") depth = FileDepth::Uint16;
+  else if (text == "half") depth = FileDepth::Half;
+  else if (text == "float") depth = FileDepth::Float;
+  else return false;
+  return true;
+}
+
+const char *depthLabel(FileDepth depth) {
+  switch (depth) {
+    case FileDepth::Uint8:
+      return "8";
+    case FileDepth::Uint16:
+      return "16";
+    case FileDepth::Half:
+      return "half";
+    default:
+      return "float";
+  }
+}
+
+Picture makePicture(int width, int height, bool hasAlpha) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.hasAlpha = hasAlpha;
+  p.rgba.assign(static_cast<size_t>(width) * height * 4, 0.0f);
+  for (size_t i = 3; i < p.rgba.size(); i += 4) p.rgba[i] = 1.0f;
+  return p;
+}
+
+bool readPicture(const std::string &path, Picture &picture, std::string &error) {
+  std::error_code fsError;
+  if (!std::filesystem::is_regular_file(path, fsError)) {
+    error = std::filesystem::exists(path, fsError) ? "not a file" : "no such file";
+    return false;
+  }
+  // Straight alpha stays straight: no premultiplication on the way in.
+  OIIO::ImageSpec config;
+  config.attribute("oiio:UnassociatedAlpha", 1);
+  auto input = OIIO::ImageInput::open(path, &config);
+  if (!input) {
+    error = lastOiioError("not an image this program reads");
+    return false;
+  }
+  const OIIO::ImageSpec &spec = input->spec();
+  const int channels = spec.nchannels;
+  if (spec.width <= 0 || spec.height <= 0 || channels <= 0 || spec.depth > 1) {
+    error = "unsupported image layout";
+    return false;
+  }
+  const size_t count = static_cast<size_t>(spec.width) * spec.height;
+  if (count > (size_t(1) << 30) / static_cast<size_t>(channels)) {
+    error = "image too large";
+    return false;
+  }
+  std::vector<float> raw(count * static_cast<size_t>(channels));
+  if (!input->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, raw.data())) {
+    error = input->geterror();
+    if (error.empty()) error = lastOiioError("read failed");
+    return false;
+  }
+  input->close();
+
+  picture = makePicture(spec.width, spec.height, channels == 2 || channels >= 4);
+  picture.depth = depthOf(spec.format);
+  const int alpha = channels == 2 ? 1 : 3;
+  for (size_t i = 0; i < count; ++i) {
+    const float *in = raw.data() + i * static_cast<size_t>(channels);
+    float *out = picture.rgba.data() + i * 4;
+    if (channels < 3) {
+      out[0] = out[1] = out[2] = in[0];
+    } else {
+      out[0] = in[0];
+      out[1] = in[1];
+      out[2] = in[2];
+    }
+    out[3] = picture.hasAlpha ? in[alpha] : 1.0f;
+  }
+  return true;
+}
+
+bool canWriteFormat(const std::string &path) {
+  auto output = OIIO::ImageOutput::create(path);
+  OIIO::geterror();  // a failed lookup leaves a message behind
+  return output != nullptr;
+}
+
+bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
+                  std::string &error) {
+  auto output = OIIO::ImageOutput::create(formatPath);
+  if (!output) {
+    error = lastOiioError("no writer for this file extension");
+    return false;
+  }
+  const bool alpha = picture.hasAlpha && output->supports("alpha");
+  OIIO::ImageSpec spec(picture.width, picture.height, alpha ? 4 : 3, typeOf(depth));
+  if (alpha) spec.alpha_channel = 3;
+  // Straight alpha is written as it is, never premultiplied.
+  spec.attribute("oiio:UnassociatedAlpha", 1);
+  if (!output->open(path, spec)) {
+    error = output->geterror();
+    if (error.empty()) error = lastOiioError("cannot create the file");
+    return false;
+  }
+  const OIIO::stride_t xstride = 4 * sizeof(float);
+  if (!output->write_image(OIIO::TypeDesc::FLOAT, picture.rgba.data(), xstride)) {
+    error = output->geterror();
+    output->close();
+    return false;
+  }
+  if (!output->close()) {
+    error = output->geterror();
+    return false;
+  }
+  return true;
+}
+
+std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture) {
+  auto image = tbhost::Image::rgbaFloat(picture.width, picture.height);
+  const size_t rowLength = static_cast<size_t>(picture.width) * 4 * sizeof(float);
+  for (int y = 0; y < picture.height; ++y)
+    std::memcpy(image->pixelAddress(0, picture.height - 1 - y), picture.pixel(0, y), rowLength);
+  return image;
+}
+
+Picture fromHostImage(const tbhost::Image &image, bool hasAlpha, FileDepth depth) {
+  Picture picture = makePicture(image.width(), image.height(), hasAlpha);
+  picture.depth = depth;
+  const OfxRectI &b = image.bounds();
+  for (int y = 0; y < picture.height; ++y) {
+    float *out = picture.pixel(0, y);
+    const int hostY = b.y1 + picture.height - 1 - y;
+    if (image.depth() == tbhost::PixelDepth::Float && image.components() == tbhost::Components::RGBA) {
+      std::memcpy(out, image.pixelAddress(b.x1, hostY), static_cast<size_t>(picture.width) * 4 * sizeof(float));
+      continue;
+    }
+    for (int x = 0; x < picture.width; ++x)
+      for (int c = 0; c < 4; ++c) out[x * 4 + c] = image.get(b.x1 + x, hostY, c);
+  }
+  return picture;
+}
+
+std::shared_ptr<tbhost::Image> toHostMask(const Picture &picture) {
+  bool useAlpha = false;
+  if (picture.hasAlpha)
+    for (size_t i = 3; i < picture.rgba.size() && !useAlpha; i += 4) useAlpha = picture.rgba[i] < 1.0f;
+  auto image = tbhost::Image::create(tbhost::PixelDepth::Float, tbhost::Components::Alpha,
+                                     OfxRectI{0, 0, picture.width, picture.height});
+  for (int y = 0; y < picture.height; ++y) {
+    float *out = reinterpret_cast<float *>(image->pixelAddress(0, picture.height - 1 - y));
+    const float *in = picture.pixel(0, y);
+    for (int x = 0; x < picture.width; ++x) out[x] = in[x * 4 + (useAlpha ? 3 : 0)];
+  }
+  return image;
+}
+
+}  // namespace tbcli

@@ -1,0 +1,58 @@
+// Image files through OpenImageIO, held as straight (unpremultiplied) float
+// RGBA, and their exchange with the headless host's clip images.
+#ifndef TINTBRIDGE_CLI_IMAGE_FILE_H
+#define TINTBRIDGE_CLI_IMAGE_FILE_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/Image.h"
+
+namespace tbcli {
+
+enum class FileDepth { Uint8, Uint16, Half, Float };
+
+// "8", "16", "half", "float"; false for anything else.
+bool parseDepth(const std::string &text, FileDepth &depth);
+const char *depthLabel(FileDepth depth);
+
+// Pixels top row first, four floats a pixel. `hasAlpha` tells whether the
+// file had an alpha channel (without one, alpha is 1).
+struct Picture {
+  int width = 0;
+  int height = 0;
+  bool hasAlpha = false;
+  FileDepth depth = FileDepth::Float;  // of the file it was read from
+  std::vector<float> rgba;
+
+  float *pixel(int x, int y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
+  const float *pixel(int x, int y) const { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
+};
+
+Picture makePicture(int width, int height, bool hasAlpha);
+
+// Reads any format OpenImageIO reads. One channel is grey, two are grey and
+// alpha, three RGB, four or more RGBA.
+bool readPicture(const std::string &path, Picture &picture, std::string &error);
+
+// Writes in the format of `formatPath`'s extension into the file `path`
+// (which may be a temporary name), at `depth` or the nearest the format
+// holds. Alpha is written when the picture has it and the format can.
+bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
+                  std::string &error);
+
+// True when OpenImageIO has a writer for the extension of `path`.
+bool canWriteFormat(const std::string &path);
+
+// Clip images: float RGBA with OFX's bottom-up rows (row 0 is the bottom of
+// the picture).
+std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture);
+Picture fromHostImage(const tbhost::Image &image, bool hasAlpha, FileDepth depth);
+// A single-channel mask: the alpha channel when the file has one that is not
+// opaque everywhere, else the first channel (a white-on-black matte).
+std::shared_ptr<tbhost::Image> toHostMask(const Picture &picture);
+
+}  // namespace tbcli
+
+#endif

@@ -1,0 +1,216 @@
+#include "cli/Options.h"
+
+#include "cli/FramePattern.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace tbcli {
+
+namespace {
+
+bool parseNumber(const std::string &text, double &value) {
+  if (text.empty()) return false;
+  errno = 0;
+  char *end = nullptr;
+  value = std::strtod(text.c_str(), &end);
+  return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool parseInteger(const std::string &text, int &value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text)
+    if (c < '0' || c > '9') return false;
+  value = std::atoi(text.c_str());
+  return true;
+}
+
+// "R,G,B" or one number for all three.
+bool parseTriple(const std::string &text, double out[3]) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (parts.size() != 1 && parts.size() != 3) return false;
+  for (size_t i = 0; i < 3; ++i)
+    if (!parseNumber(parts[parts.size() == 1 ? 0 : i], out[i])) return false;
+  return true;
+}
+
+std::string badValue(const std::string &option, const std::string &value, const std::string &expected) {
+  return "invalid value '" + value + "' for " + option + " (" + expected + ")";
+}
+
+// Walks the arguments: options with their values, and the plain arguments.
+// `takesValue` names the options that need one; "--name=value" works too.
+class ArgWalker {
+ public:
+  explicit ArgWalker(const std::vector<std::string> &args) : args_(args) {}
+
+  // False at the end. `name` is the option ("" for a plain argument).
+  bool next(std::string &name, std::string &value, bool &hasInlineValue) {
+    if (index_ >= args_.size()) return false;
+    const std::string &a = args_[index_++];
+    hasInlineValue = false;
+    if (onlyPlain_ || a.size() < 2 || a[0] != '-') {
+      name.clear();
+      value = a;
+      return true;
+    }
+    if (a == "--") {
+      onlyPlain_ = true;
+      return next(name, value, hasInlineValue);
+    }
+    const size_t eq = a.find('=');
+    if (a.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+      name = a.substr(0, eq);
+      value = a.substr(eq + 1);
+      hasInlineValue = true;
+    } else {
+      name = a;
+      value.clear();
+    }
+    return true;
+  }
+
+  bool takeValue(std::string &value) {
+    if (index_ >= args_.size()) return false;
+    value = args_[index_++];
+    return true;
+  }
+
+ private:
+  const std::vector<std::string> &args_;
+  size_t index_ = 0;
+  bool onlyPlain_ = false;
+};
+
+bool parseMix(const std::string &text, double &value) { return parseNumber(text, value) && value >= 0.0 && value <= 1.0; }
+
+}  // namespace
+
+const char *modeLabel(int mode) { return mode == 1 ? "Same Frame" : "Different Clips"; }
+
+const char *preserveLabel(int preserve) {
+  switch (preserve) {
+    case 1:
+      return "Original Brightness";
+    case 2:
+      return "Original Colors";
+    default:
+      return "Nothing (Full Match)";
+  }
+}
+
+std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions &o) {
+  ArgWalker walker(args);
+  std::vector<std::string> plain;
+  std::string name, value;
+  bool inlineValue = false;
+  static const char *const valued[] = {"-o",         "--output",   "--mode",       "--preserve",     "--mix",
+                                       "--mix-red",  "--mix-green", "--mix-blue",  "--source-mask",  "--reference-mask",
+                                       "--cube",     "--cdl",      "--compare",    "--threads",      "--frames",
+                                       "--depth",    "--plugin"};
+  while (walker.next(name, value, inlineValue)) {
+    if (name.empty()) {
+      plain.push_back(value);
+      continue;
+    }
+    if (name == "--quiet" || name == "-q") {
+      if (inlineValue) return "option '" + name + "' takes no value";
+      o.quiet = true;
+      continue;
+    }
+    bool known = false;
+    for (const char *v : valued) known = known || name == v;
+    if (!known) return "unknown option '" + name + "'";
+    if (!inlineValue && !walker.takeValue(value)) return "option '" + name + "' needs a value";
+
+    if (name == "-o" || name == "--output") {
+      o.output = value;
+    } else if (name == "--mode") {
+      if (value == "different") o.mode = 0;
+      else if (value == "same") o.mode = 1;
+      else return badValue(name, value, "use different or same");
+    } else if (name == "--preserve") {
+      if (value == "none") o.preserve = 0;
+      else if (value == "brightness") o.preserve = 1;
+      else if (value == "colors" || value == "colours") o.preserve = 2;
+      else return badValue(name, value, "use none, brightness or colors");
+    } else if (name == "--mix" || name == "--mix-red" || name == "--mix-green" || name == "--mix-blue") {
+      double *target = name == "--mix" ? &o.mix : name == "--mix-red" ? &o.mixRed
+                                                : name == "--mix-green" ? &o.mixGreen : &o.mixBlue;
+      if (!parseMix(value, *target)) return badValue(name, value, "a number from 0 to 1");
+    } else if (name == "--source-mask") {
+      o.sourceMask = value;
+    } else if (name == "--reference-mask") {
+      o.referenceMask = value;
+    } else if (name == "--cube") {
+      o.cube = value;
+    } else if (name == "--cdl") {
+      o.cdl = value;
+    } else if (name == "--compare") {
+      o.compare = value;
+    } else if (name == "--plugin") {
+      o.plugin = value;
+    } else if (name == "--threads") {
+      if (!parseInteger(value, o.threads) || o.threads < 1 || o.threads > 256)
+        return badValue(name, value, "a whole number from 1 to 256");
+    } else if (name == "--frames") {
+      if (!parseFrameRange(value, o.firstFrame, o.lastFrame))
+        return badValue(name, value, "FIRST-LAST, for example 1001-1048");
+      o.framesGiven = true;
+    } else if (name == "--depth") {
+      if (!parseDepth(value, o.depth)) return badValue(name, value, "use 8, 16, half or float");
+      o.depthGiven = true;
+    }
+    if (value.empty()) return "option '" + name + "' needs a value";
+  }
+  if (plain.size() > 2) return "unexpected argument '" + plain[2] + "'";
+  if (plain.size() < 2) return "match needs a SOURCE and a REFERENCE image";
+  o.source = plain[0];
+  o.reference = plain[1];
+  if (o.output.empty()) return "match needs an output file: -o OUTPUT";
+  return std::string();
+}
+
+std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions &o) {
+  ArgWalker walker(args);
+  std::vector<std::string> plain;
+  std::string name, value;
+  bool inlineValue = false;
+  while (walker.next(name, value, inlineValue)) {
+    if (name.empty()) {
+      plain.push_back(value);
+      continue;
+    }
+    if (name != "-o" && name != "--output" && name != "--slope" && name != "--offset" && name != "--power" &&
+        name != "--saturation" && name != "--depth")
+      return "unknown option '" + name + "'";
+    if (!inlineValue && !walker.takeValue(value)) return "option '" + name + "' needs a value";
+    if (name == "-o" || name == "--output") {
+      o.output = value;
+    } else if (name == "--slope" || name == "--offset" || name == "--power") {
+      double *target = name == "--slope" ? o.slope : name == "--offset" ? o.offset : o.power;
+      if (!parseTriple(value, target)) return badValue(name, value, "R,G,B or one number");
+      if (name == "--power" && (target[0] <= 0 || target[1] <= 0 || target[2] <= 0))
+        return badValue(name, value, "powers above 0");
+    } else if (name == "--saturation") {
+      if (!parseNumber(value, o.saturation) || o.saturation < 0) return badValue(name, value, "a number of 0 or more");
+    } else if (name == "--depth") {
+      if (!parseDepth(value, o.depth)) return badValue(name, value, "use 8, 16, half or float");
+      o.depthGiven = true;
+    }
+  }
+  if (plain.size() != 1) return plain.empty() ? "grade needs an INPUT image" : "unexpected argument '" + plain[1] + "'";
+  o.input = plain[0];
+  if (o.output.empty()) return "grade needs an output file: -o OUTPUT";
+  return std::string();
+}
+
+}  // namespace tbcli

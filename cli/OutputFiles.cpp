@@ -1,0 +1,53 @@
+#include "cli/OutputFiles.h"
+
+#include <filesystem>
+
+#include "cli/Platform.h"
+
+namespace tbcli {
+
+namespace fs = std::filesystem;
+
+std::string folderOf(const std::string &path) {
+  const fs::path parent = fs::path(path).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+bool folderExists(const std::string &path) {
+  std::error_code error;
+  return fs::is_directory(folderOf(path), error);
+}
+
+OutputFiles::~OutputFiles() { discard(); }
+
+std::string OutputFiles::reserve(const std::string &finalPath, const std::string &extension) {
+  const std::string name = ".tintbridge-" + std::to_string(processId()) + "-" + std::to_string(++counter_) + extension;
+  const std::string temp = (fs::path(folderOf(finalPath)) / name).string();
+  entries_.push_back({temp, finalPath});
+  return temp;
+}
+
+bool OutputFiles::commit(std::string &error) {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    std::error_code ec;
+    fs::rename(entries_[i].temp, entries_[i].final, ec);
+    if (ec) {
+      error = "cannot write '" + entries_[i].final + "': " + ec.message();
+      entries_.erase(entries_.begin(), entries_.begin() + static_cast<long>(i));
+      discard();
+      return false;
+    }
+  }
+  entries_.clear();
+  return true;
+}
+
+void OutputFiles::discard() {
+  for (const Entry &e : entries_) {
+    std::error_code ec;
+    fs::remove(e.temp, ec);
+  }
+  entries_.clear();
+}
+
+}  // namespace tbcli

@@ -1,0 +1,42 @@
+// Files the command writes appear whole or not at all: each is written under
+// a temporary name in its own folder and renamed over the final name once
+// everything it belongs to has succeeded.
+#ifndef TINTBRIDGE_CLI_OUTPUT_FILES_H
+#define TINTBRIDGE_CLI_OUTPUT_FILES_H
+
+#include <string>
+#include <vector>
+
+namespace tbcli {
+
+// The folder a file name lies in; "." for a bare name.
+std::string folderOf(const std::string &path);
+bool folderExists(const std::string &path);
+
+class OutputFiles {
+ public:
+  OutputFiles() = default;
+  OutputFiles(const OutputFiles &) = delete;
+  OutputFiles &operator=(const OutputFiles &) = delete;
+  ~OutputFiles();  // removes what was never committed
+
+  // A temporary name beside `finalPath`, ending in `extension` (".cube",
+  // ".png", ...), to be renamed to `finalPath` by commit().
+  std::string reserve(const std::string &finalPath, const std::string &extension);
+  // Renames every reserved file to its final name; on a failure names the
+  // file in `error` and removes the rest.
+  bool commit(std::string &error);
+  void discard();
+
+ private:
+  struct Entry {
+    std::string temp;
+    std::string final;
+  };
+  std::vector<Entry> entries_;
+  int counter_ = 0;
+};
+
+}  // namespace tbcli
+
+#endif
