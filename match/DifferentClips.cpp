@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "match/BoxSmooth.h"
+#include "match/ColorMath.h"
 #include "match/GridLab.h"
 #include "match/LutBuilders.h"
 #include "match/Scratch.h"
@@ -18,69 +19,119 @@ struct Transfer {
   PreserveMode preserveMode;
 };
 
-// The matched colour of grid colour c, whose scaled Lab is `lab` when known.
-void transferCell(const Transfer &tr, const float c[3], const float *lab, float out[3]) {
-  float v[3];
-  if (tr.colorSpace == kColorSpaceLab) {
-    if (lab != nullptr) {
-      v[0] = lab[0];
-      v[1] = lab[1];
-      v[2] = lab[2];
-    } else {
-      rgbToLab(c[0], c[1], c[2], v[0], v[1], v[2]);
+// Longest row of cells handled at once.
+constexpr int kMaxRow = 256;
+
+struct Row {
+  float v[3][kMaxRow];         // grid colours in the working space
+  float original[3][kMaxRow];  // grid colours in scaled Lab, for the preserve modes
+  float m[3][kMaxRow];         // matched colours
+  float out[3][kMaxRow];
+};
+
+// Transfers the n cells (i, j, 0 ... n - 1). Each step is a loop over the row,
+// branch-free, so that it runs as vector code.
+void transferRow(const Transfer &tr, int i, int j, int n, const float *labRow, Row &row) {
+  const float last = static_cast<float>(n - 1);
+  const float red = static_cast<float>(i) / last;
+  const float green = static_cast<float>(j) / last;
+  const bool preserve = tr.preserveMode == kPreserveBrightness || tr.preserveMode == kPreserveColors;
+  if (tr.colorSpace == kColorSpaceLab || preserve) {
+    for (int k = 0; k < n; ++k) {
+      if (labRow != nullptr) {
+        row.original[0][k] = labRow[k * 3];
+        row.original[1][k] = labRow[k * 3 + 1];
+        row.original[2][k] = labRow[k * 3 + 2];
+      } else {
+        rgbToLabKernel(red, green, static_cast<float>(k) / last, row.original[0][k], row.original[1][k],
+                       row.original[2][k]);
+      }
     }
-  } else if (tr.colorSpace == kColorSpaceYuv) {
-    rgbToYuv(c[0], c[1], c[2], v[0], v[1], v[2]);
-  } else {
-    v[0] = c[0];
-    v[1] = c[1];
-    v[2] = c[2];
   }
-  float t[3];
-  for (int ch = 0; ch < 3; ++ch) {
-    t[ch] = (v[ch] - tr.source.mean[ch]) / tr.source.deviation[ch] * tr.reference.deviation[ch] +
-            tr.reference.mean[ch];
-  }
-  float m[3];
-  if (tr.colorSpace == kColorSpaceLab) {
-    labToRgb(clampColor(t[0], 0.0f, 255.0f), clampColor(t[1], 0.0f, 255.0f), clampColor(t[2], 0.0f, 255.0f), m[0],
-             m[1], m[2]);
-  } else if (tr.colorSpace == kColorSpaceYuv) {
-    yuvToRgb(clampColor(t[0], 0.0f, 1.0f), t[1], t[2], m[0], m[1], m[2]);
-  } else {
-    m[0] = t[0];
-    m[1] = t[1];
-    m[2] = t[2];
-  }
-  for (int ch = 0; ch < 3; ++ch) {
-    m[ch] = clampColor(m[ch], 0.0f, 1.0f);
-  }
-  if (tr.preserveMode == kPreserveBrightness || tr.preserveMode == kPreserveColors) {
-    if (lab != nullptr) {
-      recombinePreserveLab(tr.preserveMode, lab, m, out);
+  for (int k = 0; k < n; ++k) {
+    const float blue = static_cast<float>(k) / last;
+    if (tr.colorSpace == kColorSpaceLab) {
+      row.v[0][k] = row.original[0][k];
+      row.v[1][k] = row.original[1][k];
+      row.v[2][k] = row.original[2][k];
+    } else if (tr.colorSpace == kColorSpaceYuv) {
+      rgbToYuv(red, green, blue, row.v[0][k], row.v[1][k], row.v[2][k]);
     } else {
-      recombinePreserve(tr.preserveMode, c, m, out);
+      row.v[0][k] = red;
+      row.v[1][k] = green;
+      row.v[2][k] = blue;
+    }
+  }
+  float scale[3], ms[3], mr[3];
+  for (int ch = 0; ch < 3; ++ch) {
+    ms[ch] = tr.source.mean[ch];
+    scale[ch] = tr.reference.deviation[ch];
+    mr[ch] = tr.reference.mean[ch];
+  }
+  const float ds0 = tr.source.deviation[0], ds1 = tr.source.deviation[1], ds2 = tr.source.deviation[2];
+  if (tr.colorSpace == kColorSpaceLab) {
+    for (int k = 0; k < n; ++k) {
+      const float t0 = (row.v[0][k] - ms[0]) / ds0 * scale[0] + mr[0];
+      const float t1 = (row.v[1][k] - ms[1]) / ds1 * scale[1] + mr[1];
+      const float t2 = (row.v[2][k] - ms[2]) / ds2 * scale[2] + mr[2];
+      float r, g, b;
+      labToRgbKernel(clampPick(t0, 0.0f, 255.0f), clampPick(t1, 0.0f, 255.0f), clampPick(t2, 0.0f, 255.0f), r, g,
+                     b);
+      row.m[0][k] = clampPick(r, 0.0f, 1.0f);
+      row.m[1][k] = clampPick(g, 0.0f, 1.0f);
+      row.m[2][k] = clampPick(b, 0.0f, 1.0f);
     }
   } else {
-    out[0] = m[0];
-    out[1] = m[1];
-    out[2] = m[2];
+    for (int k = 0; k < n; ++k) {
+      const float t0 = (row.v[0][k] - ms[0]) / ds0 * scale[0] + mr[0];
+      const float t1 = (row.v[1][k] - ms[1]) / ds1 * scale[1] + mr[1];
+      const float t2 = (row.v[2][k] - ms[2]) / ds2 * scale[2] + mr[2];
+      float r = t0, g = t1, b = t2;
+      if (tr.colorSpace == kColorSpaceYuv) {
+        yuvToRgb(clampColor(t0, 0.0f, 1.0f), t1, t2, r, g, b);
+      }
+      row.m[0][k] = clampColor(r, 0.0f, 1.0f);
+      row.m[1][k] = clampColor(g, 0.0f, 1.0f);
+      row.m[2][k] = clampColor(b, 0.0f, 1.0f);
+    }
+  }
+  if (tr.preserveMode == kPreserveBrightness) {
+    // Lightness of the grid colour, a and b of the match.
+    for (int k = 0; k < n; ++k) {
+      float l, a, b;
+      rgbToLabKernel(row.m[0][k], row.m[1][k], row.m[2][k], l, a, b);
+      labToRgbKernel(row.original[0][k], a, b, row.out[0][k], row.out[1][k], row.out[2][k]);
+    }
+  } else if (tr.preserveMode == kPreserveColors) {
+    // Lightness of the match, a and b of the grid colour.
+    for (int k = 0; k < n; ++k) {
+      const float l = labLightnessKernel(row.m[0][k], row.m[1][k], row.m[2][k]);
+      labToRgbKernel(l, row.original[1][k], row.original[2][k], row.out[0][k], row.out[1][k], row.out[2][k]);
+    }
+  } else {
+    for (int ch = 0; ch < 3; ++ch) {
+      for (int k = 0; k < n; ++k) {
+        row.out[ch][k] = row.m[ch][k];
+      }
+    }
   }
 }
 
 void fillTransfer(const Transfer &tr, MatchLut &lut) {
   const int n = lut.size;
-  const float last = static_cast<float>(n - 1);
   const bool needLab = tr.colorSpace == kColorSpaceLab || tr.preserveMode == kPreserveBrightness ||
                        tr.preserveMode == kPreserveColors;
   const float *labTable = needLab ? gridLabValues(n) : nullptr;
-  float *out = lut.data;
+  Row row;
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
+      const int64_t offset = MatchLut::entryOffset(n, i, j, 0);
+      transferRow(tr, i, j, n, labTable != nullptr ? labTable + offset : nullptr, row);
+      float *out = lut.data + offset;
       for (int k = 0; k < n; ++k) {
-        const float c[3] = {static_cast<float>(i) / last, static_cast<float>(j) / last, static_cast<float>(k) / last};
-        const int64_t offset = MatchLut::entryOffset(n, i, j, k);
-        transferCell(tr, c, labTable != nullptr ? labTable + offset : nullptr, out + offset);
+        out[k * 3] = row.out[0][k];
+        out[k * 3 + 1] = row.out[1][k];
+        out[k * 3 + 2] = row.out[2][k];
       }
     }
   }
@@ -99,22 +150,7 @@ void smoothInterior(MatchLut &lut, int r) {
     debugLog("Tintbridge: not enough memory to smooth the LUT, left unsmoothed\n");
     return;
   }
-  for (int64_t v = 0; v < values; ++v) {
-    cells[v] = static_cast<double>(lut.data[v]);
-  }
-  boxSumCut(cells, n, 3, r, cells + values);
-  const double side = 2.0 * r + 1.0;
-  const double volume = side * side * side;
-  for (int i = r; i < n - r; ++i) {
-    for (int j = r; j < n - r; ++j) {
-      for (int k = r; k < n - r; ++k) {
-        const int64_t offset = MatchLut::entryOffset(n, i, j, k);
-        for (int ch = 0; ch < 3; ++ch) {
-          lut.data[offset + ch] = static_cast<float>(cells[offset + ch] / volume);
-        }
-      }
-    }
-  }
+  boxMeanInterior(lut.data, lut.data, n, r, cells, cells + values);
   freeScratch(cells);
 }
 

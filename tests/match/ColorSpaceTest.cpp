@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "match/ColorMath.h"
 #include "match/ColorSpace.h"
 
 namespace {
@@ -20,6 +21,9 @@ TEST(ColorSpace, LabReferenceValues) {
   expectLab(1, 1, 1, 255, 128, 128, 1e-3f);
   expectLab(0.5f, 0.5f, 0.5f, 193.9766f, 128, 128, 1e-3f);
   expectLab(1, 0, 0, 135.764f, 208.0925f, 195.2032f, 2e-3f);
+  // A dark grey takes the linear branch on all three axes.
+  const double f = 0.001 / 0.12841856 + 0.13793103;
+  expectLab(0.001f, 0.001f, 0.001f, static_cast<float>((f * 116 - 16) * 2.55), 128, 128, 2e-6f);
   float l, a, b;
   rgbToLab(0.2f, 0.7f, 0.4f, l, a, b);
   EXPECT_EQ(rgbToLabLightness(0.2f, 0.7f, 0.4f), l);
@@ -107,6 +111,23 @@ TEST(ColorSpace, RecombineFromCachedLabMatchesDirectForm) {
       for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(direct[ch], cached[ch]);
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The Lab cube root stands in for powf(t, 0.33333334f): it may differ in the last bit only.
+TEST(ColorSpace, CubeRootWithinOneUlpOfThePowerFunction) {
+  int64_t worst = 0;
+  for (float t = 0.0088565f; t < 1e6f; t = t * 1.0000037f) {
+    const int64_t got = floatBits(labCubeRoot(t));
+    const int64_t want = floatBits(std::pow(t, 0.33333334f));
+    worst = std::max(worst, got > want ? got - want : want - got);
+  }
+  EXPECT_LE(worst, 1);
+  EXPECT_EQ(labCubeRoot(INFINITY), INFINITY);
+  EXPECT_EQ(labCubeRoot(8.0f), 2.0f);
 }
 
 }  // namespace

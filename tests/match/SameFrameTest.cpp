@@ -121,7 +121,7 @@ TEST(SameFrame, RecoversAKnownGrade) {
       error += std::fabs(clamp01(q[c]) - out[c]);
     }
   }
-  EXPECT_LT(error, 0.1 * grade) << "grade " << grade << " error " << error;
+  EXPECT_LT(error, 0.06 * grade) << "grade " << grade << " error " << error;
 }
 
 TEST(SameFrame, CellIndexRuleAndClamps) {
