@@ -154,7 +154,7 @@ bool writeComparison(OutputFiles &files, const std::string &path, const Picture 
                                           {&reference, "Reference: " + fileNameOf(referenceName)},
                                           {&result, resultCaption(o)}});
   const std::string temp = files.reserve(path, extensionOf(path));
-  if (!writePicture(temp, path, picture, FileDepth::Uint8, error)) {
+  if (!writePicture(temp, path, picture, FileDepth::Uint8, error, 85)) {
     error = "cannot write '" + path + "': " + error;
     return false;
   }

@@ -127,7 +127,7 @@ bool canWriteFormat(const std::string &path) {
 }
 
 bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
-                  std::string &error) {
+                  std::string &error, int quality) {
   auto output = OIIO::ImageOutput::create(formatPath);
   if (!output) {
     error = lastOiioError("no writer for this file extension");
@@ -138,6 +138,7 @@ bool writePicture(const std::string &path, const std::string &formatPath, const 
   if (alpha) spec.alpha_channel = 3;
   // Straight alpha is written as it is, never premultiplied.
   spec.attribute("oiio:UnassociatedAlpha", 1);
+  if (quality > 0) spec.attribute("CompressionQuality", quality);
   if (!output->open(path, spec)) {
     error = output->geterror();
     if (error.empty()) error = lastOiioError("cannot create the file");

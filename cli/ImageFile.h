@@ -39,8 +39,10 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error);
 // Writes in the format of `formatPath`'s extension into the file `path`
 // (which may be a temporary name), at `depth` or the nearest the format
 // holds. Alpha is written when the picture has it and the format can.
+// `quality` (1 to 100) sets the compression of formats that have one, such as
+// JPEG; 0 keeps the writer's default.
 bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
-                  std::string &error);
+                  std::string &error, int quality = 0);
 
 // True when OpenImageIO has a writer for the extension of `path`.
 bool canWriteFormat(const std::string &path);
