@@ -185,11 +185,3 @@ TEST(CdlFit, LeavesValuesAloneWithoutAUsableGridAndNeverTouchesPower) {
   for (int c = 0; c < 3; ++c) EXPECT_EQ(values.power[c], 7.0f);
 }
 
-TEST(CdlFit, SmallestGridWorks) {
-  MatchLut lut;
-  fillIdentity(lut, 2);
-  const CdlValues values = fit(lut);
-  EXPECT_EQ(values.slope[0], 1.0f);
-  EXPECT_EQ(values.offset[0], 0.0f);
-  EXPECT_FLOAT_EQ(values.saturation, 1.0f);
-}

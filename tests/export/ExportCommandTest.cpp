@@ -246,13 +246,3 @@ TEST_F(ExportCommand, HostMayReenterDuringThePathWriteBack) {
   EXPECT_EQ(host.messages[1].text, "LUT saved to:\n" + dir.file("nested.cube"));
 }
 
-TEST_F(ExportCommand, MissingStrengthValuesFallBackToFull) {
-  FakeHost host;
-  fillUsable(host);
-  host.instance.strengthParam = nullptr;
-  host.instance.strengthGParam = nullptr;
-  host.strengthR.value = 0.5;
-  host.exportPath.text = dir.file("fallback");
-  EXPECT_TRUE(exportCube(host.instance, host.effect()));
-  EXPECT_EQ(host.logLines[0], "Tintbridge: Exporting cached LUT with Mix=1.000, R=0.500, G=1.000, B=1.000\n");
-}

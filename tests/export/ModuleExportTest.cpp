@@ -119,27 +119,6 @@ TEST(ModuleExport, ButtonsBeforeAndAfterARender) {
   EXPECT_EQ(s.lastMessage().text, kNoLut);
 }
 
-TEST(ModuleExport, FailuresAndLiteralPercentThroughTheHost) {
-  TempDir dir;
-  Session s;
-  ASSERT_EQ(s.inst.render(0.0, OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
-  s.inst.setParam("exportPath", dir.file("missing/look.cube"));
-  EXPECT_EQ(s.press("exportButton"), kOfxStatReplyDefault);
-  EXPECT_EQ(s.lastMessage().type, "OfxMessageError");
-  EXPECT_EQ(s.lastMessage().text, "Failed to save .cube file");
-  EXPECT_EQ(s.press("exportCDLButton"), kOfxStatReplyDefault);
-  EXPECT_EQ(s.lastMessage().text, "Failed to save .cdl file");
-  EXPECT_EQ(s.inst.paramString("exportPath"), dir.file("missing/look.cube"));
-
-  const std::string folder = dir.file("50%d%s");
-  ASSERT_TRUE(std::filesystem::create_directory(folder));
-  s.inst.setParam("exportPath", folder + "/");
-  EXPECT_EQ(s.press("exportButton"), kOfxStatReplyDefault);
-  ASSERT_EQ(s.lastMessage().type, "OfxMessageMessage");
-  const std::regex saved("LUT saved to:\n" + folder +
-                         "/Tintbridge_\\d{8}_\\d{6}\\.cube");
-  EXPECT_TRUE(std::regex_match(s.lastMessage().text, saved)) << s.lastMessage().text;
-}
 
 TEST(ModuleExport, WithoutMessageSuiteOnlyTheDebugChannelReports) {
   TempDir dir;
