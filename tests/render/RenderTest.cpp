@@ -274,12 +274,6 @@ TEST(RenderFailures, MissingSourceOrOutputAndMissingRecord) {
 TEST(IsIdentity, MasterStrengthAloneDecides) {
   Loaded l;
   connectPair(l.inst);
-  l.inst.setParamAt("strength", 3.0, 0.0);
-  auto r = l.inst.isIdentity(3.0, kWhole);
-  EXPECT_EQ(r.status, kOfxStatOK);
-  EXPECT_EQ(r.clip, "Source");
-  EXPECT_EQ(r.time, 3.0);
-
   l.inst.setParam("strength", -0.5);
   EXPECT_EQ(l.inst.isIdentity(1.0, kWhole).status, kOfxStatOK);
 
@@ -287,9 +281,16 @@ TEST(IsIdentity, MasterStrengthAloneDecides) {
   l.inst.setParam("strengthR", 0.0);
   l.inst.setParam("strengthG", 0.0);
   l.inst.setParam("strengthB", 0.0);
-  r = l.inst.isIdentity(1.0, kWhole);
+  auto r = l.inst.isIdentity(1.0, kWhole);
   EXPECT_EQ(r.status, kOfxStatReplyDefault);
   EXPECT_TRUE(r.writes.empty());
+
+  // Exactly 0 at the asked time: the Source at that same time.
+  l.inst.setParamAt("strength", 3.0, 0.0);
+  r = l.inst.isIdentity(3.0, kWhole);
+  EXPECT_EQ(r.status, kOfxStatOK);
+  EXPECT_EQ(r.clip, "Source");
+  EXPECT_EQ(r.time, 3.0);
 }
 
 }  // namespace
