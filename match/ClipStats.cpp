@@ -2,6 +2,8 @@
 // sample grid of about 10,000 points, optionally restricted by a mask.
 #include "match/ClipStats.h"
 
+#include "match/ColorMath.h"
+
 #include <cmath>
 #include <cstdint>
 
@@ -48,21 +50,64 @@ float maskWeight(const MaskView *mask, int64_t x, int64_t y, int width, int heig
   return clampColor(value, 0.0f, 1.0f);
 }
 
-void sampleColor(const float *pixel, ColorSpace colorSpace, float c[3]) {
+// Samples gathered from one row, converted together so that the conversion
+// runs as vector code; they are summed afterwards in the order of the walk.
+constexpr int kBatch = 128;
+
+struct SampleBatch {
+  float c[3][kBatch];
+  float weight[kBatch];
+  int count = 0;
+};
+
+void convertBatch(SampleBatch &batch, ColorSpace colorSpace) {
+  const int count = batch.count;
   if (colorSpace == kColorSpaceLab) {
-    rgbToLab(pixel[0], pixel[1], pixel[2], c[0], c[1], c[2]);
+    for (int i = 0; i < count; ++i) {
+      rgbToLabKernel(batch.c[0][i], batch.c[1][i], batch.c[2][i], batch.c[0][i], batch.c[1][i], batch.c[2][i]);
+    }
   } else if (colorSpace == kColorSpaceYuv) {
-    rgbToYuv(pixel[0], pixel[1], pixel[2], c[0], c[1], c[2]);
-  } else {
-    c[0] = pixel[0];
-    c[1] = pixel[1];
-    c[2] = pixel[2];
+    for (int i = 0; i < count; ++i) {
+      rgbToYuv(batch.c[0][i], batch.c[1][i], batch.c[2][i], batch.c[0][i], batch.c[1][i], batch.c[2][i]);
+    }
   }
 }
 
 const float *imageRow(const float *pixels, int64_t y, int rowBytes) {
   return reinterpret_cast<const float *>(reinterpret_cast<const char *>(pixels) +
                                          y * rowBytes);
+}
+
+// Walks the sample grid, handing each batch of counting samples, converted
+// to the working space, to `consume`.
+template <typename Consume>
+void walkSamples(const float *pixels, int width, int height, int rowBytes, int step, ColorSpace colorSpace,
+                 const MaskView *mask, SampleBatch &batch, Consume consume) {
+  for (int64_t y = 0; y < height; y += step) {
+    const float *row = imageRow(pixels, y, rowBytes);
+    batch.count = 0;
+    for (int64_t x = 0; x < width; x += step) {
+      const float weight = maskWeight(mask, x, y, width, height);
+      if (weight < 0.5f) {
+        continue;
+      }
+      const float *pixel = row + x * 4;
+      const int i = batch.count++;
+      batch.c[0][i] = pixel[0];
+      batch.c[1][i] = pixel[1];
+      batch.c[2][i] = pixel[2];
+      batch.weight[i] = weight;
+      if (batch.count == kBatch) {
+        convertBatch(batch, colorSpace);
+        consume(batch);
+        batch.count = 0;
+      }
+    }
+    if (batch.count > 0) {
+      convertBatch(batch, colorSpace);
+      consume(batch);
+    }
+  }
 }
 
 }  // namespace
@@ -74,25 +119,20 @@ void computeClipStats(const float *pixels, int width, int height, int rowBytes, 
     return;
   }
   const int step = samplingStep(width, height);
+  SampleBatch batch;
 
   // First pass: weighted means.
   double total = 0.0;
   double sum[3] = {0.0, 0.0, 0.0};
-  for (int64_t y = 0; y < height; y += step) {
-    const float *row = imageRow(pixels, y, rowBytes);
-    for (int64_t x = 0; x < width; x += step) {
-      float weight = maskWeight(mask, x, y, width, height);
-      if (weight < 0.5f) {
-        continue;
-      }
-      float c[3];
-      sampleColor(row + x * 4, colorSpace, c);
+  walkSamples(pixels, width, height, rowBytes, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
+    for (int i = 0; i < b.count; ++i) {
+      const float weight = b.weight[i];
       total += static_cast<double>(weight);
       for (int k = 0; k < 3; ++k) {
-        sum[k] += static_cast<double>(c[k] * weight);
+        sum[k] += static_cast<double>(b.c[k][i] * weight);
       }
     }
-  }
+  });
   if (total < 1e-6) {
     return;
   }
@@ -105,22 +145,16 @@ void computeClipStats(const float *pixels, int width, int height, int rowBytes, 
   // Second pass: the same samples again, squared distances from the float means.
   double total2 = 0.0;
   double squares[3] = {0.0, 0.0, 0.0};
-  for (int64_t y = 0; y < height; y += step) {
-    const float *row = imageRow(pixels, y, rowBytes);
-    for (int64_t x = 0; x < width; x += step) {
-      float weight = maskWeight(mask, x, y, width, height);
-      if (weight < 0.5f) {
-        continue;
-      }
-      float c[3];
-      sampleColor(row + x * 4, colorSpace, c);
+  walkSamples(pixels, width, height, rowBytes, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
+    for (int i = 0; i < b.count; ++i) {
+      const float weight = b.weight[i];
       total2 += static_cast<double>(weight);
       for (int k = 0; k < 3; ++k) {
-        float d = c[k] - mean[k];
+        const float d = b.c[k][i] - mean[k];
         squares[k] += static_cast<double>(d * d * weight);
       }
     }
-  }
+  });
   for (int k = 0; k < 3; ++k) {
     if (total2 > 1e-6) {
       stats.deviation[k] = static_cast<float>(std::sqrt(squares[k] / total2)) + 1e-6f;

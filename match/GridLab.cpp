@@ -10,7 +10,7 @@ struct GridLabTable {
   float *values = nullptr;
   GridLabTable() {
     const int n = kCachedGridSize;
-    values = new (std::nothrow) float[static_cast<long>(n) * n * n * 3];
+    values = new (std::nothrow) float[static_cast<size_t>(n) * n * n * 3];
     if (values == nullptr) {
       return;
     }
