@@ -23,57 +23,41 @@ struct Transfer {
 constexpr int kMaxRow = 256;
 
 struct Row {
-  float v[3][kMaxRow];         // grid colours in the working space
-  float original[3][kMaxRow];  // grid colours in scaled Lab, for the preserve modes
-  float m[3][kMaxRow];         // matched colours
-  float out[3][kMaxRow];
+  float lab[3][kMaxRow];  // grid colours in scaled Lab, when not taken from the cache
+  float v[3][kMaxRow];    // grid colours in YUV or RGB
+  float m[3][kMaxRow];    // matched colours
 };
 
-// Transfers the n cells (i, j, 0 ... n - 1). Each step is a loop over the row,
-// branch-free, so that it runs as vector code.
-void transferRow(const Transfer &tr, int i, int j, int n, const float *labRow, Row &row) {
+// Transfers the n cells (i, j, 0 ... n - 1) into `out`, three floats a cell.
+// `labRow` is the cached Lab of these grid colours, one plane of n values per
+// channel, or null. Each step is a branch-free loop over the row, so that it
+// runs as vector code.
+void transferRow(const Transfer &tr, int i, int j, int n, const float *labRow, Row &row, float *out) {
   const float last = static_cast<float>(n - 1);
   const float red = static_cast<float>(i) / last;
   const float green = static_cast<float>(j) / last;
   const bool preserve = tr.preserveMode == kPreserveBrightness || tr.preserveMode == kPreserveColors;
+  const float *lab[3] = {row.lab[0], row.lab[1], row.lab[2]};
   if (tr.colorSpace == kColorSpaceLab || preserve) {
-    for (int k = 0; k < n; ++k) {
-      if (labRow != nullptr) {
-        row.original[0][k] = labRow[k * 3];
-        row.original[1][k] = labRow[k * 3 + 1];
-        row.original[2][k] = labRow[k * 3 + 2];
-      } else {
-        rgbToLabKernel(red, green, static_cast<float>(k) / last, row.original[0][k], row.original[1][k],
-                       row.original[2][k]);
+    if (labRow != nullptr) {
+      lab[0] = labRow;
+      lab[1] = labRow + n;
+      lab[2] = labRow + 2 * n;
+    } else {
+      for (int k = 0; k < n; ++k) {
+        rgbToLabKernel(red, green, static_cast<float>(k) / last, row.lab[0][k], row.lab[1][k], row.lab[2][k]);
       }
     }
   }
-  for (int k = 0; k < n; ++k) {
-    const float blue = static_cast<float>(k) / last;
-    if (tr.colorSpace == kColorSpaceLab) {
-      row.v[0][k] = row.original[0][k];
-      row.v[1][k] = row.original[1][k];
-      row.v[2][k] = row.original[2][k];
-    } else if (tr.colorSpace == kColorSpaceYuv) {
-      rgbToYuv(red, green, blue, row.v[0][k], row.v[1][k], row.v[2][k]);
-    } else {
-      row.v[0][k] = red;
-      row.v[1][k] = green;
-      row.v[2][k] = blue;
-    }
-  }
-  float scale[3], ms[3], mr[3];
-  for (int ch = 0; ch < 3; ++ch) {
-    ms[ch] = tr.source.mean[ch];
-    scale[ch] = tr.reference.deviation[ch];
-    mr[ch] = tr.reference.mean[ch];
-  }
+  const float ms0 = tr.source.mean[0], ms1 = tr.source.mean[1], ms2 = tr.source.mean[2];
   const float ds0 = tr.source.deviation[0], ds1 = tr.source.deviation[1], ds2 = tr.source.deviation[2];
+  const float dr0 = tr.reference.deviation[0], dr1 = tr.reference.deviation[1], dr2 = tr.reference.deviation[2];
+  const float mr0 = tr.reference.mean[0], mr1 = tr.reference.mean[1], mr2 = tr.reference.mean[2];
   if (tr.colorSpace == kColorSpaceLab) {
     for (int k = 0; k < n; ++k) {
-      const float t0 = (row.v[0][k] - ms[0]) / ds0 * scale[0] + mr[0];
-      const float t1 = (row.v[1][k] - ms[1]) / ds1 * scale[1] + mr[1];
-      const float t2 = (row.v[2][k] - ms[2]) / ds2 * scale[2] + mr[2];
+      const float t0 = (lab[0][k] - ms0) / ds0 * dr0 + mr0;
+      const float t1 = (lab[1][k] - ms1) / ds1 * dr1 + mr1;
+      const float t2 = (lab[2][k] - ms2) / ds2 * dr2 + mr2;
       float r, g, b;
       labToRgbKernel(clampPick(t0, 0.0f, 255.0f), clampPick(t1, 0.0f, 255.0f), clampPick(t2, 0.0f, 255.0f), r, g,
                      b);
@@ -83,9 +67,14 @@ void transferRow(const Transfer &tr, int i, int j, int n, const float *labRow, R
     }
   } else {
     for (int k = 0; k < n; ++k) {
-      const float t0 = (row.v[0][k] - ms[0]) / ds0 * scale[0] + mr[0];
-      const float t1 = (row.v[1][k] - ms[1]) / ds1 * scale[1] + mr[1];
-      const float t2 = (row.v[2][k] - ms[2]) / ds2 * scale[2] + mr[2];
+      const float blue = static_cast<float>(k) / last;
+      float v0 = red, v1 = green, v2 = blue;
+      if (tr.colorSpace == kColorSpaceYuv) {
+        rgbToYuv(red, green, blue, v0, v1, v2);
+      }
+      const float t0 = (v0 - ms0) / ds0 * dr0 + mr0;
+      const float t1 = (v1 - ms1) / ds1 * dr1 + mr1;
+      const float t2 = (v2 - ms2) / ds2 * dr2 + mr2;
       float r = t0, g = t1, b = t2;
       if (tr.colorSpace == kColorSpaceYuv) {
         yuvToRgb(clampColor(t0, 0.0f, 1.0f), t1, t2, r, g, b);
@@ -100,20 +89,19 @@ void transferRow(const Transfer &tr, int i, int j, int n, const float *labRow, R
     for (int k = 0; k < n; ++k) {
       float l, a, b;
       rgbToLabKernel(row.m[0][k], row.m[1][k], row.m[2][k], l, a, b);
-      labToRgbKernel(row.original[0][k], a, b, row.out[0][k], row.out[1][k], row.out[2][k]);
+      labToRgbKernel(lab[0][k], a, b, row.m[0][k], row.m[1][k], row.m[2][k]);
     }
   } else if (tr.preserveMode == kPreserveColors) {
     // Lightness of the match, a and b of the grid colour.
     for (int k = 0; k < n; ++k) {
       const float l = labLightnessKernel(row.m[0][k], row.m[1][k], row.m[2][k]);
-      labToRgbKernel(l, row.original[1][k], row.original[2][k], row.out[0][k], row.out[1][k], row.out[2][k]);
+      labToRgbKernel(l, lab[1][k], lab[2][k], row.m[0][k], row.m[1][k], row.m[2][k]);
     }
-  } else {
-    for (int ch = 0; ch < 3; ++ch) {
-      for (int k = 0; k < n; ++k) {
-        row.out[ch][k] = row.m[ch][k];
-      }
-    }
+  }
+  for (int k = 0; k < n; ++k) {
+    out[k * 3] = row.m[0][k];
+    out[k * 3 + 1] = row.m[1][k];
+    out[k * 3 + 2] = row.m[2][k];
   }
 }
 
@@ -126,13 +114,7 @@ void fillTransfer(const Transfer &tr, MatchLut &lut) {
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < n; ++j) {
       const int64_t offset = MatchLut::entryOffset(n, i, j, 0);
-      transferRow(tr, i, j, n, labTable != nullptr ? labTable + offset : nullptr, row);
-      float *out = lut.data + offset;
-      for (int k = 0; k < n; ++k) {
-        out[k * 3] = row.out[0][k];
-        out[k * 3 + 1] = row.out[1][k];
-        out[k * 3 + 2] = row.out[2][k];
-      }
+      transferRow(tr, i, j, n, labTable != nullptr ? labTable + offset : nullptr, row, lut.data + offset);
     }
   }
 }

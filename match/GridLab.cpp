@@ -1,5 +1,6 @@
 #include "match/GridLab.h"
 
+#include <cstddef>
 #include <new>
 
 #include "match/ColorSpace.h"
@@ -15,13 +16,12 @@ struct GridLabTable {
       return;
     }
     const float last = static_cast<float>(n - 1);
-    float *out = values;
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
+        float *row = values + (static_cast<size_t>(i) * n + j) * 3 * n;
         for (int k = 0; k < n; ++k) {
-          rgbToLab(static_cast<float>(i) / last, static_cast<float>(j) / last, static_cast<float>(k) / last, out[0],
-                   out[1], out[2]);
-          out += 3;
+          rgbToLab(static_cast<float>(i) / last, static_cast<float>(j) / last, static_cast<float>(k) / last, row[k],
+                   row[n + k], row[2 * n + k]);
         }
       }
     }

@@ -5,9 +5,11 @@
 // The size whose grid colours are converted once per process.
 constexpr int kCachedGridSize = 65;
 
-// rgbToLab of every grid colour (i, j, k) / (n - 1), three floats an entry in
-// LUT order, or null when n is not the cached size or the table could not be
-// allocated. Computed on first use, safely from any thread; read-only after.
+// rgbToLab of every grid colour (i, j, k) / (n - 1), or null when n is not
+// the cached size or the table could not be allocated. Row (i, j) starts at
+// float (i * n + j) * 3 * n and holds three
+// planes of n values: L', a', b' for k = 0 ... n - 1. Computed on first use,
+// safely from any thread; read-only after.
 const float *gridLabValues(int n);
 
 #endif
