@@ -1,4 +1,5 @@
 // The image-effect suite and fetchSuite.
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -180,7 +181,8 @@ int abortRender(OfxImageEffectHandle) { return 0; }
 struct ImageMemory {
   static constexpr uint32_t kMagic = 0x494d454du;  // "IMEM"
   uint32_t magic = kMagic;
-  void *data = nullptr;
+  void *block = nullptr;  // as malloc gave it
+  void *data = nullptr;   // 16-byte aligned inside `block`
   int locks = 0;
 };
 
@@ -209,7 +211,7 @@ OfxStatus imageMemoryFree(OfxImageMemoryHandle handle) {
   ImageMemory *m = imageMemory(handle);
   if (!m) return kOfxStatErrBadHandle;
   m->magic = 0;
-  std::free(m->data);
+  std::free(m->block);
   delete m;
   return kOfxStatOK;
 }

@@ -2,6 +2,7 @@
 // load action, as a host meets them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -32,39 +33,74 @@ TEST(Entry, ExposesOnePluginRecord) {
   EXPECT_NE(plugin->mainEntry, nullptr);
 }
 
-// Names of the defined symbols in an ELF64 little-endian module's dynamic
-// symbol table.
-std::set<std::string> exportedSymbols(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  auto read = [&](size_t offset, size_t size) {
+// Reads little-endian fields of a file held in memory; 0 past the end.
+struct Bytes {
+  std::string data;
+  uint64_t at(size_t offset, size_t size) const {
     uint64_t v = 0;
-    if (offset + size <= bytes.size()) std::memcpy(&v, bytes.data() + offset, size);
+    if (offset + size <= data.size()) std::memcpy(&v, data.data() + offset, size);
     return v;
-  };
+  }
+  std::string text(size_t offset) const { return offset < data.size() ? std::string(data.c_str() + offset) : ""; }
+};
+
+// Defined, non-local symbols of an ELF64 module's dynamic symbol table.
+std::set<std::string> elfExports(const Bytes &b) {
   std::set<std::string> names;
-  if (bytes.size() < 64 || bytes.compare(0, 4, "\x7f" "ELF") != 0 || bytes[4] != 2 || bytes[5] != 1) return names;
-  const uint64_t sectionOffset = read(0x28, 8);
-  const uint64_t sectionSize = read(0x3a, 2);
-  const uint64_t sectionCount = read(0x3c, 2);
+  const uint64_t sections = b.at(0x28, 8);
+  const uint64_t sectionSize = b.at(0x3a, 2);
+  const uint64_t sectionCount = b.at(0x3c, 2);
   for (uint64_t s = 0; s < sectionCount; ++s) {
-    const size_t header = sectionOffset + s * sectionSize;
-    if (read(header + 4, 4) != 11) continue;  // SHT_DYNSYM
-    const uint64_t offset = read(header + 0x18, 8);
-    const uint64_t size = read(header + 0x20, 8);
-    const uint64_t link = read(header + 0x28, 4);
-    const uint64_t entry = read(header + 0x38, 8);
-    const uint64_t strings = read(sectionOffset + link * sectionSize + 0x18, 8);
+    const size_t header = sections + s * sectionSize;
+    if (b.at(header + 4, 4) != 11) continue;  // SHT_DYNSYM
+    const uint64_t offset = b.at(header + 0x18, 8);
+    const uint64_t size = b.at(header + 0x20, 8);
+    const uint64_t link = b.at(header + 0x28, 4);
+    const uint64_t entry = b.at(header + 0x38, 8);
+    const uint64_t strings = b.at(sections + link * sectionSize + 0x18, 8);
     for (uint64_t e = 0; entry && e < size / entry; ++e) {
       const size_t symbol = offset + e * entry;
-      const uint64_t name = read(symbol, 4);
-      const unsigned info = static_cast<unsigned>(read(symbol + 4, 1));
-      const uint64_t sectionIndex = read(symbol + 6, 2);
-      if (sectionIndex == 0 || (info >> 4) == 0) continue;  // undefined or local
-      if (strings + name < bytes.size()) names.insert(std::string(bytes.c_str() + strings + name));
+      const uint64_t binding = b.at(symbol + 4, 1) >> 4;
+      if (b.at(symbol + 6, 2) == 0 || binding == 0) continue;  // undefined or local
+      names.insert(b.text(strings + b.at(symbol, 4)));
     }
   }
   return names;
+}
+
+// Names in a PE32+ module's export directory.
+std::set<std::string> peExports(const Bytes &b) {
+  std::set<std::string> names;
+  const uint64_t pe = b.at(0x3c, 4);
+  if (b.at(pe, 4) != 0x4550) return names;  // "PE\0\0"
+  const uint64_t sectionCount = b.at(pe + 6, 2);
+  const uint64_t optional = pe + 24;
+  const uint64_t sectionTable = optional + b.at(pe + 20, 2);
+  auto offsetOf = [&](uint64_t rva) -> uint64_t {
+    for (uint64_t s = 0; s < sectionCount; ++s) {
+      const uint64_t h = sectionTable + s * 40;
+      const uint64_t va = b.at(h + 12, 4);
+      const uint64_t extent = std::max(b.at(h + 8, 4), b.at(h + 16, 4));
+      if (rva >= va && rva < va + extent) return rva - va + b.at(h + 20, 4);
+    }
+    return UINT64_MAX / 2;
+  };
+  const uint64_t exportRva = b.at(optional + 112, 4);
+  if (!exportRva) return names;
+  const uint64_t directory = offsetOf(exportRva);
+  const uint64_t count = b.at(directory + 24, 4);
+  const uint64_t nameTable = offsetOf(b.at(directory + 32, 4));
+  for (uint64_t i = 0; i < count; ++i) names.insert(b.text(offsetOf(b.at(nameTable + 4 * i, 4))));
+  return names;
+}
+
+std::set<std::string> exportedSymbols(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  Bytes b{std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>())};
+  if (b.data.compare(0, 4, "\x7f" "ELF") == 0 && b.at(4, 1) == 2) return elfExports(b);
+  if (b.data.compare(0, 2, "MZ") == 0) return peExports(b);
+  ADD_FAILURE() << path << " is neither a 64-bit ELF nor a PE module";
+  return {};
 }
 
 TEST(Entry, ExportsOnlyTheTwoOfxFunctions) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <thread>
 #include <vector>
 
@@ -69,8 +70,10 @@ TEST(HostLoading, RefusesMissingBinariesAndRecordsFetches) {
 
 TEST(HostLoading, BundleDirectoriesResolveToTheirBinary) {
   EXPECT_EQ(Host::resolveBinaryPath("/no/such/X.ofx"), "/no/such/X.ofx");
-  const std::string bundle = std::string(TINTBRIDGE_BUILD_BUNDLE);
-  EXPECT_EQ(Host::resolveBinaryPath(bundle + "/"), bundle + "/Contents/" TINTBRIDGE_OFX_ARCH "/Bridgetint.ofx");
+  const std::filesystem::path bundle(TINTBRIDGE_BUILD_BUNDLE);
+  const std::filesystem::path binary(Host::resolveBinaryPath(bundle.string() + "/"));
+  EXPECT_EQ(binary, bundle / "Contents" / TINTBRIDGE_OFX_ARCH / "Bridgetint.ofx");
+  EXPECT_TRUE(std::filesystem::exists(binary));
 }
 
 TEST_F(Fixture, DescriptionIsRecordedInOrder) {
