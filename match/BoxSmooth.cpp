@@ -3,11 +3,16 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "lut/MatchLut.h"
+
 namespace {
 
 // Values handled side by side in one pass; the prefix block of (n + 1) rows of
 // this many doubles stays in the first-level cache.
 constexpr int kChunk = 32;
+
+// Largest grid the builders accept.
+constexpr int kMaxGrid = 256;
 
 // Prefix sums of one chunk: prefix row t + 1 holds the sum of rows 0 ... t.
 template <typename Value>
@@ -100,31 +105,80 @@ void boxSumCut(double *cells, int n, int channels, int r, double *scratch) {
   boxSumAxis(cells, cells, n, 1, nn * c, nn * c, r, 0, n, scratch);
 }
 
-void boxMeanInterior(const float *in, float *out, int n, int r, double *cells, double *scratch) {
+size_t boxMeanInteriorScratchCount(int n, int r) {
+  if (r <= 0 || n <= 2 * r) {
+    return 0;
+  }
+  const size_t side = static_cast<size_t>(n - 2 * r);
+  return static_cast<size_t>(n) * side * side * 3 + static_cast<size_t>(n) * side * 3;
+}
+
+void boxMeanInterior(const float *in, float *out, int n, int r, double *scratch) {
   if (r <= 0 || n <= 2 * r) {
     return;
   }
-  const int64_t nn = static_cast<int64_t>(n) * n;
-  const int lo = r, hi = n - r;
-  const int64_t interiorWidth = static_cast<int64_t>(hi - lo) * 3;
-  // Blue sums for interior blue indices, then green sums for interior green
-  // indices, then red sums for the interior cells alone: each pass computes
-  // only what the next one reads.
-  boxSumBlue<float, 3>(in, cells, n, r, lo, hi, scratch);
+  // One red plane at a time: blue then green window sums of the interior
+  // (j, k) cells, kept as running sums over the red index, so that the red
+  // window of plane i is the difference of two of them. Plane i is written
+  // once plane i + r has been read, so `in` and `out` may be the same grid.
+  const int lo = r, hi = n - r, side = n - 2 * r;
+  const int64_t planeValues = static_cast<int64_t>(side) * side * 3;
+  const int64_t lineValues = static_cast<int64_t>(side) * 3;
+  double *planes = scratch;                    // n planes of running sums
+  double *lines = scratch + n * planeValues;   // blue sums of the plane being read, n lines
+  const double edge = 2.0 * r + 1.0;
+  const double inverseVolume = 1.0 / (edge * edge * edge);
   for (int i = 0; i < n; ++i) {
-    double *plane = cells + i * nn * 3;
-    boxSumAxis(plane + lo * 3, plane + lo * 3, n, 1, static_cast<int64_t>(n) * 3, interiorWidth, r, lo, hi, scratch);
-  }
-  const double side = 2.0 * r + 1.0;
-  const double volume = side * side * side;
-  for (int j = lo; j < hi; ++j) {
-    // Red sums of one green row of interior blue cells.
-    double *column = cells + (static_cast<int64_t>(j) * n + lo) * 3;
-    boxSumAxis(column, column, n, 1, nn * 3, interiorWidth, r, lo, hi, scratch);
-    for (int i = lo; i < hi; ++i) {
-      const int64_t base = ((static_cast<int64_t>(i) * n + j) * n + lo) * 3;
-      for (int64_t v = 0; v < interiorWidth; ++v) {
-        out[base + v] = static_cast<float>(cells[base + v] / volume);
+    // Blue window sums of each line j, interior k only.
+    for (int j = 0; j < n; ++j) {
+      const float *source = in + MatchLut::entryOffset(n, i, j, 0);
+      double *line = lines + j * lineValues;
+      double prefix[3] = {0.0, 0.0, 0.0};
+      double runs[kMaxGrid + 1][3];
+      runs[0][0] = runs[0][1] = runs[0][2] = 0.0;
+      for (int k = 0; k < n; ++k) {
+        for (int c = 0; c < 3; ++c) {
+          prefix[c] += static_cast<double>(source[k * 3 + c]);
+          runs[k + 1][c] = prefix[c];
+        }
+      }
+      for (int k = lo; k < hi; ++k) {
+        for (int c = 0; c < 3; ++c) {
+          line[(k - lo) * 3 + c] = runs[k + r + 1][c] - runs[k - r][c];
+        }
+      }
+    }
+    // Green: running sums over j in place, then the window differences.
+    for (int j = 1; j < n; ++j) {
+      const double *before = lines + (j - 1) * lineValues;
+      double *line = lines + j * lineValues;
+      for (int64_t v = 0; v < lineValues; ++v) {
+        line[v] += before[v];
+      }
+    }
+    double *plane = planes + i * planeValues;
+    const double *previous = i > 0 ? plane - planeValues : nullptr;
+    for (int j = lo; j < hi; ++j) {
+      const double *top = lines + (j + r) * lineValues;
+      const double *bottom = j - r - 1 >= 0 ? lines + (j - r - 1) * lineValues : nullptr;
+      double *row = plane + (j - lo) * lineValues;
+      for (int64_t v = 0; v < lineValues; ++v) {
+        const double sum = top[v] - (bottom != nullptr ? bottom[v] : 0.0);
+        row[v] = sum + (previous != nullptr ? previous[(j - lo) * lineValues + v] : 0.0);
+      }
+    }
+    // Red: plane i - r is complete once plane i is in.
+    const int target = i - r;
+    if (target >= lo && target < hi) {
+      const double *upper = planes + static_cast<int64_t>(i) * planeValues;
+      const double *lower = target - r - 1 >= 0 ? planes + static_cast<int64_t>(target - r - 1) * planeValues : nullptr;
+      for (int j = lo; j < hi; ++j) {
+        float *destination = out + MatchLut::entryOffset(n, target, j, lo);
+        const int64_t base = (j - lo) * lineValues;
+        for (int64_t v = 0; v < lineValues; ++v) {
+          const double sum = upper[base + v] - (lower != nullptr ? lower[base + v] : 0.0);
+          destination[v] = static_cast<float>(sum * inverseVolume);
+        }
       }
     }
   }

@@ -16,11 +16,13 @@ size_t boxSumScratchCount(int n);
 void boxSumCut(double *cells, int n, int channels, int r, double *scratch);
 
 // Interior smoothing: every cell at least r from each face of `out` gets the
-// mean of the (2r + 1)^3 values of `in` around it, in double, rounded to float;
-// other cells of `out` are not written. `cells` holds n^3 * 3 doubles of
-// working space, `scratch` boxSumScratchCount(n). Nothing happens when the
-// grid has no interior (n <= 2r) or r <= 0.
-void boxMeanInterior(const float *in, float *out, int n, int r, double *cells, double *scratch);
+// mean of the (2r + 1)^3 values of `in` around it, summed in double and
+// rounded to float; other cells of `out` are not written. `in` and `out` are
+// n-point grids of three floats a cell (n at most 256) and may be the same.
+// `scratch` holds boxMeanInteriorScratchCount(n, r) doubles. Nothing happens
+// when the grid has no interior (n <= 2r) or r <= 0.
+size_t boxMeanInteriorScratchCount(int n, int r);
+void boxMeanInterior(const float *in, float *out, int n, int r, double *scratch);
 
 // Number of cells in the cut window of radius r around index i of an n-point axis.
 int cutWindowWidth(int i, int n, int r);

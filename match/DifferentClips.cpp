@@ -126,14 +126,13 @@ void smoothInterior(MatchLut &lut, int r) {
   if (r <= 0 || n <= 2 * r) {
     return;
   }
-  const int64_t values = static_cast<int64_t>(n) * n * n * 3;
-  double *cells = allocateScratch(static_cast<size_t>(values) + boxSumScratchCount(n));
-  if (cells == nullptr) {
+  double *scratch = allocateScratch(boxMeanInteriorScratchCount(n, r));
+  if (scratch == nullptr) {
     debugLog("Tintbridge: not enough memory to smooth the LUT, left unsmoothed\n");
     return;
   }
-  boxMeanInterior(lut.data, lut.data, n, r, cells, cells + values);
-  freeScratch(cells);
+  boxMeanInterior(lut.data, lut.data, n, r, scratch);
+  freeScratch(scratch);
 }
 
 }  // namespace
