@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <type_traits>
 
 #include "lut/FastLookup.h"
 #include "lut/MatchLut.h"
@@ -146,6 +147,12 @@ void mapArea(const ImageInfo &src, const ImageInfo &dst, int ax1, int ay1, int a
       for (int c = 0; c < OutC; ++c) out[c] = fromFloat<Out>(0.0f);
     if (sx2 > sx1) {
       const In *in = reinterpret_cast<const In *>(pixelAddress(src, sx1, y));
+      if constexpr (Apply && std::is_same<In, float>::value && InC == 4 && std::is_same<Out, float>::value &&
+                    OutC == 4) {
+        mapPixelsFloatRgba(in, out, sx2 - sx1, *lut, mix.s);
+        out += static_cast<int64_t>(sx2 - sx1) * 4;
+        x = sx2;
+      }
       for (; x < sx2; ++x, in += InC, out += OutC) {
         float r = clampUnit(toFloat<In>(in[0]));
         float g = clampUnit(toFloat<In>(in[1]));

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "lut/FastLookup.h"
 #include "lut/MatchLut.h"
@@ -141,6 +142,40 @@ TEST(MatchLutLookup, FastFormIsBitIdenticalToScalarForm) {
       ASSERT_EQ(std::memcmp(&g, &fast[1], 4), 0);
       ASSERT_EQ(std::memcmp(&b, &fast[2], 4), 0);
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MatchLutLookup, FastPixelLoopMatchesScalarClampLookupAndMix) {
+  MatchLut lut;
+  ASSERT_TRUE(lut.allocate(65));
+  fillRandom(lut, 21);
+  std::mt19937 rng(9);
+  std::uniform_real_distribution<float> u(-0.5f, 1.5f);
+  const int count = 5000;
+  std::vector<float> in(count * 4), out(count * 4);
+  for (float &v : in) v = u(rng);
+  in[0] = std::numeric_limits<float>::quiet_NaN();
+  in[5] = std::numeric_limits<float>::infinity();
+  in[3] = -0.0f;
+  in[7] = std::numeric_limits<float>::quiet_NaN();
+  const float s[3] = {0.3f, 1.0f, 0.0f};
+  mapPixelsFloatRgba(in.data(), out.data(), count, lut, s);
+  for (int p = 0; p < count; ++p) {
+    float c[3], l[3];
+    for (int ch = 0; ch < 3; ++ch) {
+      const float t = (in[p * 4 + ch] < 1.0f) ? in[p * 4 + ch] : 1.0f;
+      c[ch] = (t > 0.0f) ? t : 0.0f;
+    }
+    lut.lookup(c[0], c[1], c[2], l[0], l[1], l[2]);
+    for (int ch = 0; ch < 3; ++ch) {
+      const float expect = (1.0f - s[ch]) * c[ch] + s[ch] * l[ch];
+      ASSERT_EQ(std::memcmp(&expect, &out[p * 4 + ch], 4), 0) << p << " " << ch;
+    }
+    ASSERT_EQ(std::memcmp(&in[p * 4 + 3], &out[p * 4 + 3], 4), 0) << "alpha bits of pixel " << p;
   }
 }
 
