@@ -103,7 +103,7 @@ void BM_DifferentClipsLiteralSmoothing(benchmark::State &state) {
     benchmark::DoNotOptimize(smoothed[0]);
   }
 }
-BENCHMARK(BM_DifferentClipsLiteralSmoothing)->ArgName("preserve")->Arg(0)->Iterations(2)
+BENCHMARK(BM_DifferentClipsLiteralSmoothing)->ArgName("preserve")->DenseRange(0, 2)->Iterations(2)
     ->Unit(benchmark::kMillisecond);
 
 // Same Frame with both of its boxes (the sample-weighted window mean over
