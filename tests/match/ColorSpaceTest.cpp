@@ -62,17 +62,6 @@ TEST(ColorSpace, RoundTripsOverTheUnitCube) {
   EXPECT_LT(worstLab, 1e-6f);
   EXPECT_LT(worstYuv, 1e-4f);  // the BT.601 weights do not invert exactly
 }
-
-TEST(ColorSpace, YuvWhiteIsNotExactlyNeutral) {
-  float y, u, v, r, g, b;
-  rgbToYuv(1, 1, 1, y, u, v);
-  EXPECT_NEAR(y, 1.0f, 1e-6f);
-  EXPECT_NEAR(u, 0.00001f, 1e-6f);
-  EXPECT_NEAR(v, 0.0f, 1e-6f);
-  yuvToRgb(y, u, v, r, g, b);
-  EXPECT_EQ(b, 1.0f);  // about 1.00002 before the clamp
-}
-
 TEST(ColorSpace, RecombinePreserve) {
   const float grey[3] = {0.5f, 0.5f, 0.5f};
   const float red[3] = {1, 0, 0};
@@ -98,24 +87,6 @@ TEST(ColorSpace, RecombinePreserve) {
     EXPECT_TRUE(std::isnan(out[2]));
   }
 }
-
-TEST(ColorSpace, RecombineFromCachedLabMatchesDirectForm) {
-  for (int mode : {1, 2}) {
-    for (float t = 0.0f; t <= 1.0f; t += 0.0625f) {
-      const float original[3] = {t, 1.0f - t, 0.25f};
-      const float matched[3] = {0.8f, t * t, 0.5f * t};
-      float lab[3], direct[3], cached[3];
-      rgbToLab(original[0], original[1], original[2], lab[0], lab[1], lab[2]);
-      recombinePreserve(mode, original, matched, direct);
-      recombinePreserveLab(mode, lab, matched, cached);
-      for (int ch = 0; ch < 3; ++ch) EXPECT_EQ(direct[ch], cached[ch]);
-    }
-  }
-}
-
-}  // namespace
-
-namespace {
 
 // The Lab cube root stands in for powf(t, 0.33333334f): it may differ in the last bit only.
 TEST(ColorSpace, CubeRootWithinOneUlpOfThePowerFunction) {

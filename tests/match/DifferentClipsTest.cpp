@@ -136,27 +136,6 @@ TEST(DifferentClips, PreserveModesRecombineWithTheGridColour) {
         }
   }
 }
-
-TEST(DifferentClips, MasksRestrictTheStatistics) {
-  // The Source's right half is what matters; the mask hides a red left half.
-  TestImage source = makeImage(40, 20, 0.3f, 0.3f, 0.3f);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) source.at(x, y)[0] = 1.0f;
-  std::vector<float> maskValues(40 * 20, 0.0f);
-  for (int y = 0; y < 20; ++y)
-    for (int x = 20; x < 40; ++x) maskValues[y * 40 + x] = 1.0f;
-  MaskView mask = {maskValues.data(), 40, 20, 40 * 4, 1};
-  TestImage grey = makeImage(40, 20, 0.3f, 0.3f, 0.3f);
-  MatchLut masked, plain;
-  ASSERT_TRUE(masked.allocate(5));
-  buildDifferentClipsLut(source.data(), 40, 20, source.rowBytes(), grey.data(), 40, 20, grey.rowBytes(), masked,
-                         0.0f, 0, kPreserveNothing, &mask, nullptr);
-  ASSERT_TRUE(plain.allocate(5));
-  buildDifferentClipsLut(grey.data(), 40, 20, grey.rowBytes(), grey.data(), 40, 20, grey.rowBytes(), plain, 0.0f,
-                         0, kPreserveNothing, nullptr, nullptr);
-  EXPECT_EQ(maxDifference(masked, plain), 0.0f);
-}
-
 TEST(DifferentClips, SmoothingWithoutMemoryLeavesTheTableUnsmoothed) {
   Graded g;
   MatchLut raw, lut;

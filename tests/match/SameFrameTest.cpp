@@ -153,22 +153,6 @@ TEST(SameFrame, CellIndexRuleAndClamps) {
   lut.data[MatchLut::entryOffset(65, 64, 64, 0)] = 1.0f;
   EXPECT_EQ(maxDifferenceFromIdentity(lut), 0.0f);
 }
-
-TEST(SameFrame, PreserveModesFileTheRecombinedColour) {
-  TestImage source = makeImage(1, 1, 0.2f, 0.5f, 0.8f), reference = makeImage(1, 1, 0.6f, 0.3f, 0.1f);
-  for (PreserveMode mode : {kPreserveBrightness, kPreserveColors}) {
-    MatchLut lut;
-    ASSERT_TRUE(lut.allocate(65));
-    build(lut, source, reference, 0.0f, mode);
-    const float s[3] = {0.2f, 0.5f, 0.8f}, q[3] = {0.6f, 0.3f, 0.1f};
-    float f[3];
-    recombinePreserve(mode, s, q, f);
-    const float *e = entry(lut, 13, 32, 51);
-    const int index[3] = {13, 32, 51};
-    for (int c = 0; c < 3; ++c) EXPECT_NEAR(e[c], gridValue(index[c], 65) + (f[c] - s[c]), 1e-6f) << mode;
-  }
-}
-
 TEST(SameFrame, SamplingStepAndOverlap) {
   // Odd columns and the part beyond the Reference hold colours that only a
   // denser walk or a wider overlap would file.
