@@ -15,37 +15,33 @@ constexpr int kChunk = 32;
 constexpr int kMaxGrid = 256;
 
 // Prefix sums of one chunk: prefix row t + 1 holds the sum of rows 0 ... t.
-template <typename Value>
-void prefixChunk(const Value *block, int n, int64_t inner, int w, double *prefix) {
+void prefixChunk(const double *block, int n, int64_t stride, int w, double *prefix) {
   for (int l = 0; l < w; ++l) {
     prefix[l] = 0.0;
   }
   for (int t = 0; t < n; ++t) {
-    const Value *row = block + t * inner;
-    double *before = prefix + static_cast<int64_t>(t) * kChunk;
-    double *after = before + kChunk;
+    const double *row = block + t * stride;
+    const double *before = prefix + static_cast<int64_t>(t) * kChunk;
+    double *after = prefix + static_cast<int64_t>(t + 1) * kChunk;
     for (int l = 0; l < w; ++l) {
-      after[l] = before[l] + static_cast<double>(row[l]);
+      after[l] = before[l] + row[l];
     }
   }
 }
 
 // The grid seen as blocks[outer][n][stride]: window sums along the middle
-// index of the first `width` values of each row, for outputs a in [aLo, aHi).
-// `in` and `out` may be the same buffer.
-template <typename Value>
-void boxSumAxis(const Value *in, double *out, int n, int64_t outer, int64_t stride, int64_t width, int r, int aLo,
-                int aHi, double *prefix) {
+// index, in place. A window sum is the difference of two prefix sums, so it
+// is exactly zero where the window holds only zeros.
+void boxSumAxis(double *cells, int n, int64_t outer, int64_t stride, int r, double *prefix) {
   for (int64_t o = 0; o < outer; ++o) {
-    const Value *source = in + o * n * stride;
-    double *target = out + o * n * stride;
-    for (int64_t l0 = 0; l0 < width; l0 += kChunk) {
-      const int w = static_cast<int>(std::min<int64_t>(kChunk, width - l0));
-      prefixChunk(source + l0, n, stride, w, prefix);
-      for (int a = aLo; a < aHi; ++a) {
+    double *block = cells + o * n * stride;
+    for (int64_t l0 = 0; l0 < stride; l0 += kChunk) {
+      const int w = static_cast<int>(std::min<int64_t>(kChunk, stride - l0));
+      prefixChunk(block + l0, n, stride, w, prefix);
+      for (int a = 0; a < n; ++a) {
         const double *top = prefix + static_cast<int64_t>(std::min(a + r, n - 1) + 1) * kChunk;
         const double *bottom = prefix + static_cast<int64_t>(std::max(a - r, 0)) * kChunk;
-        double *row = target + a * stride + l0;
+        double *row = block + a * stride + l0;
         for (int l = 0; l < w; ++l) {
           row[l] = top[l] - bottom[l];
         }
@@ -54,42 +50,30 @@ void boxSumAxis(const Value *in, double *out, int n, int64_t outer, int64_t stri
   }
 }
 
-// Window sums along blue, the fastest index: each row of n cells of C
-// channels is one short block of its own.
-template <typename Value, int C>
-void boxSumBlue(const Value *in, double *out, int n, int r, int aLo, int aHi, double *prefix) {
-  const int64_t rows = static_cast<int64_t>(n) * n;
-  for (int64_t o = 0; o < rows; ++o) {
-    const Value *source = in + o * n * C;
-    double *target = out + o * n * C;
+// Window sums along blue, the fastest index: each line of n cells of C
+// channels is a short block of its own.
+template <int C>
+void boxSumBlue(double *cells, int n, int r, double *prefix) {
+  const int64_t lines = static_cast<int64_t>(n) * n;
+  for (int64_t o = 0; o < lines; ++o) {
+    double *line = cells + o * n * C;
     double running[C] = {};
     for (int c = 0; c < C; ++c) {
       prefix[c] = 0.0;
     }
     for (int t = 0; t < n; ++t) {
       for (int c = 0; c < C; ++c) {
-        running[c] += static_cast<double>(source[t * C + c]);
+        running[c] += line[t * C + c];
         prefix[(t + 1) * C + c] = running[c];
       }
     }
-    for (int a = aLo; a < aHi; ++a) {
+    for (int a = 0; a < n; ++a) {
       const double *top = prefix + (std::min(a + r, n - 1) + 1) * C;
       const double *bottom = prefix + std::max(a - r, 0) * C;
       for (int c = 0; c < C; ++c) {
-        target[a * C + c] = top[c] - bottom[c];
+        line[a * C + c] = top[c] - bottom[c];
       }
     }
-  }
-}
-
-template <typename Value>
-void boxSumBlueAny(const Value *in, double *out, int n, int channels, int r, int aLo, int aHi, double *prefix) {
-  if (channels == 3) {
-    boxSumBlue<Value, 3>(in, out, n, r, aLo, aHi, prefix);
-  } else if (channels == 4) {
-    boxSumBlue<Value, 4>(in, out, n, r, aLo, aHi, prefix);
-  } else {
-    boxSumAxis(in, out, n, static_cast<int64_t>(n) * n, channels, channels, r, aLo, aHi, prefix);
   }
 }
 
@@ -100,9 +84,15 @@ size_t boxSumScratchCount(int n) { return static_cast<size_t>(n + 1) * kChunk; }
 void boxSumCut(double *cells, int n, int channels, int r, double *scratch) {
   const int64_t c = channels;
   const int64_t nn = static_cast<int64_t>(n) * n;
-  boxSumBlueAny(cells, cells, n, channels, r, 0, n, scratch);
-  boxSumAxis(cells, cells, n, n, n * c, n * c, r, 0, n, scratch);
-  boxSumAxis(cells, cells, n, 1, nn * c, nn * c, r, 0, n, scratch);
+  if (channels == 3) {
+    boxSumBlue<3>(cells, n, r, scratch);
+  } else if (channels == 4) {
+    boxSumBlue<4>(cells, n, r, scratch);
+  } else {
+    boxSumAxis(cells, n, nn, c, r, scratch);
+  }
+  boxSumAxis(cells, n, n, n * c, r, scratch);
+  boxSumAxis(cells, n, 1, nn * c, r, scratch);
 }
 
 size_t boxMeanInteriorScratchCount(int n, int r) {
