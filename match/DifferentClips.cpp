@@ -24,7 +24,6 @@ constexpr int kMaxRow = 256;
 
 struct Row {
   float lab[3][kMaxRow];  // grid colours in scaled Lab, when not taken from the cache
-  float v[3][kMaxRow];    // grid colours in YUV or RGB
   float m[3][kMaxRow];    // matched colours
 };
 
