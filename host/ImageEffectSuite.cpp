@@ -189,15 +189,14 @@ struct ImageMemory {
 OfxStatus imageMemoryAlloc(OfxImageEffectHandle, size_t bytes, OfxImageMemoryHandle *out) {
   if (!out) return kOfxStatErrValue;
   ImageMemory *memory = new (std::nothrow) ImageMemory();
-  const size_t rounded = (bytes + 15) / 16 * 16;
-  // malloc's blocks are 16-byte aligned on every 64-bit target, Windows (which
-  // lacks aligned_alloc) included.
-  void *data = memory ? std::malloc(rounded ? rounded : 16) : nullptr;
-  if (!data) {
+  // Over-allocate and align by hand: Windows has no aligned_alloc.
+  void *block = memory && bytes < SIZE_MAX - 16 ? std::malloc(bytes + 16) : nullptr;
+  if (!block) {
     delete memory;
     return kOfxStatErrMemory;
   }
-  memory->data = data;
+  memory->block = block;
+  memory->data = reinterpret_cast<void *>((reinterpret_cast<uintptr_t>(block) + 15) & ~uintptr_t(15));
   *out = reinterpret_cast<OfxImageMemoryHandle>(memory);
   return kOfxStatOK;
 }

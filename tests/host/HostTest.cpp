@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -320,6 +322,26 @@ TEST(HostSuites, StderrCaptureReturnsWholeLines) {
   EXPECT_EQ(lines[1], "Tintbridge: second\n");
   EXPECT_EQ(lines[2], "partial");
   EXPECT_EQ(capture.linesStartingWith("Tintbridge: ").size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(HostSuites, ImageMemoryIsAlignedAndRefusesStaleHandles) {
+  Host host(FAKE_PLUGIN_BINARY);
+  const OfxImageEffectSuiteV1 *effects = fetch<OfxImageEffectSuiteV1>(host, kOfxImageEffectSuite);
+  OfxImageMemoryHandle memory = nullptr;
+  ASSERT_EQ(effects->imageMemoryAlloc(nullptr, 1000, &memory), kOfxStatOK);
+  void *data = nullptr;
+  ASSERT_EQ(effects->imageMemoryLock(memory, &data), kOfxStatOK);
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 16, 0u);
+  std::memset(data, 0x5a, 1000);
+  EXPECT_EQ(effects->imageMemoryUnlock(memory), kOfxStatOK);
+  EXPECT_EQ(effects->imageMemoryFree(memory), kOfxStatOK);
+  EXPECT_EQ(effects->imageMemoryFree(nullptr), kOfxStatErrBadHandle);
+  EXPECT_EQ(effects->imageMemoryAlloc(nullptr, SIZE_MAX, &memory), kOfxStatErrMemory);
 }
 
 }  // namespace
