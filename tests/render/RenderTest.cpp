@@ -266,9 +266,11 @@ TEST(RenderFailures, MissingSourceOrOutputAndMissingRecord) {
   in.defineDouble(kOfxPropTime, {0.0});
   in.defineInt(kOfxImageEffectPropRenderWindow, {0, 0, 4, 4});
   tbhost::PropertySet out("out", true);
+  void *saved = l.inst.instanceData();
   l.inst.properties()->definePointer(kOfxPropInstanceData, {nullptr});
   EXPECT_EQ(l.inst.callAction(kOfxImageEffectActionRender, &in, nullptr), kOfxStatErrBadHandle);
   EXPECT_EQ(l.inst.callAction(kOfxImageEffectActionIsIdentity, &in, &out), kOfxStatErrBadHandle);
+  l.inst.properties()->definePointer(kOfxPropInstanceData, {saved});
 }
 
 TEST(IsIdentity, MasterStrengthAloneDecides) {
