@@ -23,9 +23,6 @@ namespace clitest {
 
 namespace fs = std::filesystem;
 
-#define SKIP_WITHOUT_CLI() \
-  if (std::string(TINTBRIDGE_CLI_BINARY).empty()) GTEST_SKIP() << "built without the tintbridge command"
-
 // Pixels top row first, four floats a pixel.
 struct Pixels {
   int width = 0;

@@ -1,5 +1,6 @@
 // The command's match against the same match rendered through the headless
 // host: pixels, exports, sequences, threads, and the installed command.
+#if TINTBRIDGE_CLI_TESTS
 #include "CliSupport.h"
 
 using namespace clitest;
@@ -22,7 +23,6 @@ struct HostRun {
 };
 
 TEST(MatchAgainstHost, DifferentClipsWithMaskMixesAndExports) {
-  SKIP_WITHOUT_CLI();
   ScratchDir dir;
   ASSERT_TRUE(writeFile(dir / "src.exr", makePicture(40, 30, 1), OIIO::TypeDesc::FLOAT, 4));
   ASSERT_TRUE(writeFile(dir / "ref.exr", makePicture(24, 36, 5), OIIO::TypeDesc::FLOAT, 4));
@@ -63,7 +63,6 @@ TEST(MatchAgainstHost, DifferentClipsWithMaskMixesAndExports) {
 }
 
 TEST(MatchAgainstHost, SameFramePreservingColours) {
-  SKIP_WITHOUT_CLI();
   ScratchDir dir;
   Pixels source = makePicture(32, 32, 2);
   Pixels graded = source;
@@ -88,7 +87,6 @@ TEST(MatchAgainstHost, SameFramePreservingColours) {
 }
 
 TEST(MatchAgainstHost, ExportsGoToExactlyTheNamesGiven) {
-  SKIP_WITHOUT_CLI();
   ScratchDir dir;
   ASSERT_TRUE(writeFile(dir / "src.png", makePicture(16, 16, 1), OIIO::TypeDesc::UINT8, 3));
   ASSERT_TRUE(writeFile(dir / "ref.png", makePicture(16, 16, 4), OIIO::TypeDesc::UINT8, 3));
@@ -106,7 +104,6 @@ TEST(MatchAgainstHost, ExportsGoToExactlyTheNamesGiven) {
 }
 
 TEST(Sequences, EveryFrameIsMatchedAtItsOwnTime) {
-  SKIP_WITHOUT_CLI();
   ScratchDir dir;
   for (int f = 7; f <= 9; ++f) {
     char name[64];
@@ -145,7 +142,6 @@ TEST(Sequences, EveryFrameIsMatchedAtItsOwnTime) {
 }
 
 TEST(Threads, FourThreadsGiveTheSamePixelsAsOne) {
-  SKIP_WITHOUT_CLI();
   ScratchDir dir;
   ASSERT_TRUE(writeFile(dir / "src.exr", makePicture(203, 157, 3), OIIO::TypeDesc::FLOAT, 4));
   ASSERT_TRUE(writeFile(dir / "ref.exr", makePicture(120, 90, 8), OIIO::TypeDesc::FLOAT, 4));
@@ -161,7 +157,6 @@ TEST(Threads, FourThreadsGiveTheSamePixelsAsOne) {
 }
 
 TEST(Install, InstalledCommandFindsTheInstalledBundle) {
-  SKIP_WITHOUT_CLI();
   ScratchDir dir;
   const std::string prefix = dir / "prefix";
   const std::string command = "cmake --install " + quote(TINTBRIDGE_BINARY_DIR) + " --prefix " + quote(prefix) +
@@ -175,3 +170,11 @@ TEST(Install, InstalledCommandFindsTheInstalledBundle) {
 }
 
 }  // namespace
+
+#else
+
+#include <gtest/gtest.h>
+
+TEST(Cli, NotBuilt) { GTEST_SKIP() << "built without the tintbridge command"; }
+
+#endif  // TINTBRIDGE_CLI_TESTS

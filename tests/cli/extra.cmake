@@ -6,8 +6,11 @@ if(TINTBRIDGE_CLI)
   add_dependencies(test_${area} tintbridge)
   target_link_libraries(test_${area} PRIVATE PkgConfig::TB_TEST_OIIO)
   target_compile_definitions(test_${area} PRIVATE
+    TINTBRIDGE_CLI_TESTS=1
     TINTBRIDGE_CLI_BINARY="$<TARGET_FILE:tintbridge>"
     TINTBRIDGE_BINARY_DIR="${CMAKE_BINARY_DIR}")
 else()
-  target_compile_definitions(test_${area} PRIVATE TINTBRIDGE_CLI_BINARY="" TINTBRIDGE_BINARY_DIR="")
+  # Without the command (and perhaps without OpenImageIO) only a skipped test
+  # is built.
+  target_compile_definitions(test_${area} PRIVATE TINTBRIDGE_CLI_TESTS=0)
 endif()
