@@ -58,68 +58,57 @@ inline void lookupFast(const MatchLut &lut, float r, float g, float b, float out
 #endif
 }
 
+#if TINTBRIDGE_FAST_LOOKUP_SSE
+namespace fastlookup {
+
+// One pixel: clamp, look up, mix, keep alpha.
+inline void mapPixelSse(const float *in, float *out, const float *data, int64_t gStride, int64_t rStride,
+                        const __m128 scale, const __m128 lastCell, const __m128 offsetWeights, const __m128 vs,
+                        const __m128 vk, const __m128 rgbMask) {
+  const __m128 one = _mm_set1_ps(1.0f);
+  const __m128 px = _mm_loadu_ps(in);
+  const __m128 c = _mm_max_ps(_mm_min_ps(px, one), _mm_setzero_ps());
+  // Cell indices and fractions of the three channels at once; the inputs are
+  // in [0, 1], so only the upper index bound can bite. The entry offset
+  // r * 3n^2 + g * 3n + b * 3 is exact in float (below 2^24).
+  const __m128 t = _mm_mul_ps(scale, c);
+  const __m128 cell = _mm_min_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(t)), lastCell);
+  const __m128 f = _mm_sub_ps(t, cell);
+  __m128 o = _mm_mul_ps(cell, offsetWeights);
+  o = _mm_add_ps(o, _mm_movehl_ps(o, o));
+  o = _mm_add_ss(o, _mm_shuffle_ps(o, o, _MM_SHUFFLE(1, 1, 1, 1)));
+  const float *c000 = data + _mm_cvttss_si32(o);
+  const __m128 vfr = _mm_shuffle_ps(f, f, _MM_SHUFFLE(0, 0, 0, 0));
+  const __m128 vfg = _mm_shuffle_ps(f, f, _MM_SHUFFLE(1, 1, 1, 1));
+  const __m128 vfb = _mm_shuffle_ps(f, f, _MM_SHUFFLE(2, 2, 2, 2));
+  const __m128 vcr = _mm_sub_ps(one, vfr);
+  const __m128 vcg = _mm_sub_ps(one, vfg);
+  const __m128 vcb = _mm_sub_ps(one, vfb);
+  const float *c010 = c000 + gStride;
+  const float *c100 = c000 + rStride;
+  const float *c110 = c100 + gStride;
+  const __m128 v00 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c000 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c000)));
+  const __m128 v01 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c010 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c010)));
+  const __m128 v10 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c100 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c100)));
+  const __m128 v11 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c110 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c110)));
+  const __m128 w0 = _mm_add_ps(_mm_mul_ps(vfg, v01), _mm_mul_ps(vcg, v00));
+  const __m128 w1 = _mm_add_ps(_mm_mul_ps(vfg, v11), _mm_mul_ps(vcg, v10));
+  const __m128 l = _mm_add_ps(_mm_mul_ps(vfr, w1), _mm_mul_ps(vcr, w0));
+  const __m128 mixed = _mm_add_ps(_mm_mul_ps(vk, c), _mm_mul_ps(vs, l));
+  _mm_storeu_ps(out, _mm_or_ps(_mm_and_ps(rgbMask, mixed), _mm_andnot_ps(rgbMask, px)));
+}
+
+}  // namespace fastlookup
+#endif
+
 // The render's inner loop for float RGBA in and out with a LUT: per pixel the
 // colour clamped to [0, 1] (1 first, so a NaN becomes 1), looked up, and mixed
 // as (1 - s) * clamped + s * looked-up per channel; alpha copied unchanged.
-// Bit-identical to the scalar steps.
-inline void mapPixelsFloatRgba(const float *in, float *out, int count, const MatchLut &lut, const float s[3]) {
-#if TINTBRIDGE_FAST_LOOKUP_SSE
-  const int n = lut.size;
-  const __m128 scale = _mm_set1_ps(static_cast<float>(n - 1));
-  const __m128 lastCell = _mm_set1_ps(static_cast<float>(n - 2));
-  const __m128 one = _mm_set1_ps(1.0f);
-  const __m128 zero = _mm_setzero_ps();
-  const __m128 vs = _mm_setr_ps(s[0], s[1], s[2], 0.0f);
-  const __m128 vk = _mm_setr_ps(1.0f - s[0], 1.0f - s[1], 1.0f - s[2], 0.0f);
-  const __m128 rgbMask = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
-  const int64_t gStride = static_cast<int64_t>(n) * 3;
-  const int64_t rStride = gStride * n;
-  for (int p = 0; p < count; ++p, in += 4, out += 4) {
-    const __m128 px = _mm_loadu_ps(in);
-    const __m128 c = _mm_max_ps(_mm_min_ps(px, one), zero);
-    // Cell indices and fractions of the three channels at once; the inputs
-    // are in [0, 1], so only the upper index bound can bite.
-    const __m128 t = _mm_mul_ps(scale, c);
-    const __m128 cell = _mm_min_ps(_mm_cvtepi32_ps(_mm_cvttps_epi32(t)), lastCell);
-    const __m128 f = _mm_sub_ps(t, cell);
-    const __m128i ci = _mm_cvttps_epi32(cell);
-    const int ri = _mm_cvtsi128_si32(ci);
-    const int gi = _mm_cvtsi128_si32(_mm_shuffle_epi32(ci, _MM_SHUFFLE(1, 1, 1, 1)));
-    const int bi = _mm_cvtsi128_si32(_mm_shuffle_epi32(ci, _MM_SHUFFLE(2, 2, 2, 2)));
-    const __m128 vfr = _mm_shuffle_ps(f, f, _MM_SHUFFLE(0, 0, 0, 0));
-    const __m128 vfg = _mm_shuffle_ps(f, f, _MM_SHUFFLE(1, 1, 1, 1));
-    const __m128 vfb = _mm_shuffle_ps(f, f, _MM_SHUFFLE(2, 2, 2, 2));
-    const __m128 vcr = _mm_sub_ps(one, vfr);
-    const __m128 vcg = _mm_sub_ps(one, vfg);
-    const __m128 vcb = _mm_sub_ps(one, vfb);
-    const float *c000 = lut.data + MatchLut::entryOffset(n, ri, gi, bi);
-    const float *c010 = c000 + gStride;
-    const float *c100 = c000 + rStride;
-    const float *c110 = c100 + gStride;
-    const __m128 v00 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c000 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c000)));
-    const __m128 v01 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c010 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c010)));
-    const __m128 v10 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c100 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c100)));
-    const __m128 v11 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c110 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c110)));
-    const __m128 w0 = _mm_add_ps(_mm_mul_ps(vfg, v01), _mm_mul_ps(vcg, v00));
-    const __m128 w1 = _mm_add_ps(_mm_mul_ps(vfg, v11), _mm_mul_ps(vcg, v10));
-    const __m128 l = _mm_add_ps(_mm_mul_ps(vfr, w1), _mm_mul_ps(vcr, w0));
-    const __m128 mixed = _mm_add_ps(_mm_mul_ps(vk, c), _mm_mul_ps(vs, l));
-    _mm_storeu_ps(out, _mm_or_ps(_mm_and_ps(rgbMask, mixed), _mm_andnot_ps(rgbMask, px)));
-  }
-#else
-  const float k[3] = {1.0f - s[0], 1.0f - s[1], 1.0f - s[2]};
-  for (int p = 0; p < count; ++p, in += 4, out += 4) {
-    float c[3], l[3];
-    for (int ch = 0; ch < 3; ++ch) {
-      const float t = (in[ch] < 1.0f) ? in[ch] : 1.0f;
-      c[ch] = (t > 0.0f) ? t : 0.0f;
-    }
-    lut.lookup(c[0], c[1], c[2], l[0], l[1], l[2]);
-    const float a = in[3];
-    for (int ch = 0; ch < 3; ++ch) out[ch] = k[ch] * c[ch] + s[ch] * l[ch];
-    out[3] = a;
-  }
-#endif
-}
+// Bit-identical to the scalar steps. Needs the grid's four spare floats.
+// Uses two pixels per 256-bit step where the processor has AVX2.
+void mapPixelsFloatRgba(const float *in, float *out, int count, const MatchLut &lut, const float s[3]);
+
+// The same with 128-bit steps only (and the reference for the wider form).
+void mapPixelsFloatRgbaSse(const float *in, float *out, int count, const MatchLut &lut, const float s[3]);
 
 #endif
