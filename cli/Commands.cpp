@@ -492,6 +492,8 @@ int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
     }
     const FileDepth depth = o.depthGiven ? o.depth : sourcePicture.depth;
     Picture result = fromHostImage(*outputImage, sourcePicture.hasAlpha, depth);
+    // A 10- or 12-bit source stays so, unless another depth was asked for.
+    if (!o.depthGiven) result.bitsPerSample = sourcePicture.bitsPerSample;
 
     const std::string outputPath = output.path(frame);
     const std::string temp = files.reserve(outputPath, extensionOf(outputPath));
@@ -563,6 +565,7 @@ int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
     for (int x = 0; x < picture.width; ++x) applyGrade(o, picture.pixel(x, y));
   OutputFiles files;
   const std::string temp = files.reserve(o.output, extensionOf(o.output));
+  if (o.depthGiven) picture.bitsPerSample = 0;
   if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
     return fail(err, "cannot write '" + o.output + "': " + error);
   if (!files.commit(error)) return fail(err, error);

@@ -104,6 +104,8 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
 
   picture = makePicture(spec.width, spec.height, channels == 2 || channels >= 4);
   picture.depth = depthOf(spec.format);
+  const int bits = spec.get_int_attribute("oiio:BitsPerSample", 0);
+  if (bits > 0 && bits != 8 && bits != 16 && bits != 32) picture.bitsPerSample = bits;
   const int alpha = channels == 2 ? 1 : 3;
   for (size_t i = 0; i < count; ++i) {
     const float *in = raw.data() + i * static_cast<size_t>(channels);
@@ -139,6 +141,7 @@ bool writePicture(const std::string &path, const std::string &formatPath, const 
   // Straight alpha is written as it is, never premultiplied.
   spec.attribute("oiio:UnassociatedAlpha", 1);
   if (quality > 0) spec.attribute("CompressionQuality", quality);
+  if (picture.bitsPerSample > 0 && depth == FileDepth::Uint16) spec.attribute("oiio:BitsPerSample", picture.bitsPerSample);
   if (!output->open(path, spec)) {
     error = output->geterror();
     if (error.empty()) error = lastOiioError("cannot create the file");

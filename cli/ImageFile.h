@@ -24,6 +24,7 @@ struct Picture {
   int height = 0;
   bool hasAlpha = false;
   FileDepth depth = FileDepth::Float;  // of the file it was read from
+  int bitsPerSample = 0;               // when the file packs fewer bits (10-bit DPX); else 0
   std::vector<float> rgba;
 
   float *pixel(int x, int y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }

@@ -106,6 +106,28 @@ TEST(RoundTrip, DepthOptionChoosesTheOutputDepth) {
   expectSamePixels(got, readFile(dir / "in.png"), "float to 8 bits");
 }
 
+TEST(RoundTrip, TenBitDpxStaysTenBit) {
+  ScratchDir dir;
+  Pixels p = makePicture(10, 6, 2);
+  for (size_t i = 0; i < p.rgba.size(); ++i) p.rgba[i] = static_cast<float>((i * 97) % 1024) / 1023.0f;
+  {
+    auto out = OIIO::ImageOutput::create(dir / "in.dpx");
+    ASSERT_TRUE(out);
+    OIIO::ImageSpec spec(p.width, p.height, 3, OIIO::TypeDesc::UINT16);
+    spec.attribute("oiio:BitsPerSample", 10);
+    ASSERT_TRUE(out->open(dir / "in.dpx", spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, p.rgba.data(), 4 * sizeof(float)));
+    ASSERT_TRUE(out->close());
+  }
+  ASSERT_TRUE(writeFile(dir / "ref.png", makePicture(6, 6, 5), OIIO::TypeDesc::UINT8, 3));
+  const RunResult r = runTool({"match", dir / "in.dpx", dir / "ref.png", "-o", dir / "out.dpx", "--mix", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto in = OIIO::ImageInput::open(dir / "out.dpx");
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->spec().get_int_attribute("oiio:BitsPerSample"), 10);
+  expectSamePixels(readFile(dir / "out.dpx"), readFile(dir / "in.dpx"), "10-bit DPX");
+}
+
 }  // namespace
 
 #endif  // TINTBRIDGE_CLI_TESTS
