@@ -490,6 +490,13 @@ int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
       return fail(err, "the plug-in failed to render " + (sequence ? "frame " + std::to_string(frame) : "the picture") +
                            " (status " + std::to_string(status) + ")");
     }
+    // Anything the plug-in said while rendering is passed on too.
+    for (const tbhost::Message &m : plugin.host->messages()) {
+      std::string text = m.text;
+      replaceAll(text, "\n", " ");
+      (m.type == kOfxMessageError ? err : out) << (m.type == kOfxMessageError ? "tintbridge: " : "") << text << "\n";
+    }
+    plugin.host->clearMessages();
     const FileDepth depth = o.depthGiven ? o.depth : sourcePicture.depth;
     Picture result = fromHostImage(*outputImage, sourcePicture.hasAlpha, depth);
     // A 10- or 12-bit source stays so, unless another depth was asked for.
