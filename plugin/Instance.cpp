@@ -116,7 +116,13 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
 
   OfxPropertySetHandle set = nullptr;
   fx->getPropertySet(effect, &set);
-  gHostSuites.propertySuite->propSetPointer(set, kOfxPropInstanceData, 0, instance);
+  // A record that cannot be attached could never be found again, nor freed.
+  if (set == nullptr ||
+      gHostSuites.propertySuite->propSetPointer(set, kOfxPropInstanceData, 0, instance) != kOfxStatOK) {
+    instance->~MatchInstance();
+    gHostSuites.memorySuite->memoryFree(memory);
+    return kOfxStatFailed;
+  }
   return kOfxStatOK;
 }
 
