@@ -150,9 +150,10 @@ std::string resultCaption(const MatchOptions &o) {
 bool writeComparison(OutputFiles &files, const std::string &path, const Picture &source, const Picture &reference,
                      const Picture &result, const MatchOptions &o, const std::string &sourceName,
                      const std::string &referenceName, std::string &error) {
-  const Picture picture = makeComparison({{&source, "Source: " + fileNameOf(sourceName)},
-                                          {&reference, "Reference: " + fileNameOf(referenceName)},
-                                          {&result, resultCaption(o)}});
+  const Picture s = uprightPicture(source), r = uprightPicture(reference), m = uprightPicture(result);
+  const Picture picture = makeComparison({{&s, "Source: " + fileNameOf(sourceName)},
+                                          {&r, "Reference: " + fileNameOf(referenceName)},
+                                          {&m, resultCaption(o)}});
   const std::string temp = files.reserve(path, extensionOf(path));
   if (!writePicture(temp, path, picture, FileDepth::Uint8, error, 85)) {
     error = "cannot write '" + path + "': " + error;
@@ -501,6 +502,7 @@ int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
     Picture result = fromHostImage(*outputImage, sourcePicture.hasAlpha, depth);
     // A 10- or 12-bit source stays so, unless another depth was asked for.
     if (!o.depthGiven) result.bitsPerSample = sourcePicture.bitsPerSample;
+    result.orientation = sourcePicture.orientation;
 
     const std::string outputPath = output.path(frame);
     const std::string temp = files.reserve(outputPath, extensionOf(outputPath));

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 
 namespace tbcli {
@@ -106,6 +108,8 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
   picture.depth = depthOf(spec.format);
   const int bits = spec.get_int_attribute("oiio:BitsPerSample", 0);
   if (bits > 0 && bits != 8 && bits != 16 && bits != 32) picture.bitsPerSample = bits;
+  const int orientation = spec.get_int_attribute("Orientation", 1);
+  if (orientation >= 1 && orientation <= 8) picture.orientation = orientation;
   const int alpha = channels == 2 ? 1 : 3;
   for (size_t i = 0; i < count; ++i) {
     const float *in = raw.data() + i * static_cast<size_t>(channels);
@@ -122,25 +126,48 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
   return true;
 }
 
+Picture uprightPicture(const Picture &picture) {
+  if (picture.orientation == 1 || picture.width <= 0 || picture.height <= 0) return picture;
+  OIIO::ImageSpec spec(picture.width, picture.height, 4, OIIO::TypeDesc::FLOAT);
+  spec.attribute("Orientation", picture.orientation);
+  OIIO::ImageBuf source(spec, const_cast<float *>(picture.rgba.data()));
+  const OIIO::ImageBuf turned = OIIO::ImageBufAlgo::reorient(source);
+  const OIIO::ROI roi = turned.roi();
+  Picture out = makePicture(roi.width(), roi.height(), picture.hasAlpha);
+  out.depth = picture.depth;
+  out.bitsPerSample = picture.bitsPerSample;
+  if (!turned.get_pixels(roi, OIIO::TypeDesc::FLOAT, out.rgba.data())) return picture;
+  return out;
+}
+
 bool canWriteFormat(const std::string &path) {
   auto output = OIIO::ImageOutput::create(path);
   OIIO::geterror();  // a failed lookup leaves a message behind
   return output != nullptr;
 }
 
-bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
+bool writePicture(const std::string &path, const std::string &formatPath, const Picture &original, FileDepth depth,
                   std::string &error, int quality) {
   auto output = OIIO::ImageOutput::create(formatPath);
   if (!output) {
     error = lastOiioError("no writer for this file extension");
     return false;
   }
+  // Pixels keep their stored layout with the orientation hint beside them;
+  // a format that cannot carry the hint gets the picture turned upright, so
+  // that it never shows turned.
+  const bool keepsHint = output->supports("exif") || output->supports("arbitrary_metadata");
+  Picture upright;
+  if (original.orientation != 1 && !keepsHint) upright = uprightPicture(original);
+  const Picture &picture = upright.width > 0 ? upright : original;
   const bool alpha = picture.hasAlpha && output->supports("alpha");
   OIIO::ImageSpec spec(picture.width, picture.height, alpha ? 4 : 3, typeOf(depth));
   if (alpha) spec.alpha_channel = 3;
   // Straight alpha is written as it is, never premultiplied.
   spec.attribute("oiio:UnassociatedAlpha", 1);
   if (quality > 0) spec.attribute("CompressionQuality", quality);
+  // Pixels are kept as stored, so the hint for viewers goes along with them.
+  if (picture.orientation != 1) spec.attribute("Orientation", picture.orientation);
   if (picture.bitsPerSample > 0 && depth == FileDepth::Uint16) spec.attribute("oiio:BitsPerSample", picture.bitsPerSample);
   if (!output->open(path, spec)) {
     error = output->geterror();

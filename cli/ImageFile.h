@@ -25,6 +25,7 @@ struct Picture {
   bool hasAlpha = false;
   FileDepth depth = FileDepth::Float;  // of the file it was read from
   int bitsPerSample = 0;               // when the file packs fewer bits (10-bit DPX); else 0
+  int orientation = 1;                 // EXIF orientation the file asks viewers to apply (1: none)
   std::vector<float> rgba;
 
   float *pixel(int x, int y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
@@ -44,6 +45,9 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error);
 // JPEG; 0 keeps the writer's default.
 bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
                   std::string &error, int quality = 0);
+
+// The picture turned as its orientation asks, so that it shows upright.
+Picture uprightPicture(const Picture &picture);
 
 // True when OpenImageIO has a writer for the extension of `path`.
 bool canWriteFormat(const std::string &path);

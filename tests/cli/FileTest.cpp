@@ -128,6 +128,41 @@ TEST(RoundTrip, TenBitDpxStaysTenBit) {
   expectSamePixels(readFile(dir / "out.dpx"), readFile(dir / "in.dpx"), "10-bit DPX");
 }
 
+TEST(RoundTrip, OrientationHintIsKept) {
+  ScratchDir dir;
+  const Pixels p = exactPicture(8, 4, true);
+  {
+    auto out = OIIO::ImageOutput::create(dir / "turned.tif");
+    ASSERT_TRUE(out);
+    OIIO::ImageSpec spec(p.width, p.height, 4, OIIO::TypeDesc::UINT8);
+    spec.attribute("Orientation", 6);
+    ASSERT_TRUE(out->open(dir / "turned.tif", spec));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::FLOAT, p.rgba.data()));
+    ASSERT_TRUE(out->close());
+  }
+  ASSERT_TRUE(writeFile(dir / "ref.png", makePicture(6, 6, 5), OIIO::TypeDesc::UINT8, 3));
+  // TIFF carries the hint: the pixels stay as stored.
+  RunResult r = runTool({"match", dir / "turned.tif", dir / "ref.png", "-o", dir / "out.tif", "--mix", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto in = OIIO::ImageInput::open(dir / "out.tif");
+  ASSERT_TRUE(in);
+  EXPECT_EQ(in->spec().get_int_attribute("Orientation", 1), 6);
+  expectSamePixels(readFile(dir / "out.tif"), readFile(dir / "turned.tif"), "pixels as stored");
+  // PNG does not: the picture is written upright, turned 90 degrees clockwise.
+  r = runTool({"match", dir / "turned.tif", dir / "ref.png", "-o", dir / "out.png", "--mix", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Pixels stored = readFile(dir / "turned.tif");
+  const Pixels upright = readFile(dir / "out.png");
+  ASSERT_EQ(upright.width, 4);
+  ASSERT_EQ(upright.height, 8);
+  size_t differences = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 4; ++x)
+      for (int c = 0; c < 4; ++c)
+        if (upright.at(x, y)[c] != stored.at(y, 3 - x)[c]) ++differences;
+  EXPECT_EQ(differences, 0u);
+}
+
 }  // namespace
 
 #endif  // TINTBRIDGE_CLI_TESTS
