@@ -1,0 +1,648 @@
+// Fault injection through the headless host: memory-suite allocations and
+// heap allocations failing in turn, suites withheld, property and parameter
+// calls failing, clips without images and exports that cannot be written.
+// Every case must end with a defined status and the documented debug line or
+// message, leave no memory-suite block behind, release every image once and
+// leave earlier export files as they were.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+#include "fuzz/FaultySuites.h"
+#include "host/Host.h"
+#include "host/StderrCapture.h"
+#include "match/LutBuilders.h"
+#include "match/Scratch.h"
+#include "plugin/DebugLog.h"
+
+// ---- Heap allocations that fail on request ----
+//
+// The module is loaded into this program, so its operator new is this one
+// too. Armed, the nth allocation from then on fails (bad_alloc, or null for
+// the nothrow forms).
+namespace {
+std::atomic<long> gNewCount{0};
+std::atomic<long> gFailAt{0};  // 0: nothing armed
+std::atomic<long> gNewFailures{0};
+
+void *allocate(std::size_t size) {
+  if (gFailAt.load() != 0 && ++gNewCount == gFailAt.load()) {
+    ++gNewFailures;
+    return nullptr;
+  }
+  return std::malloc(size ? size : 1);
+}
+
+void armHeapFailure(long nth) {
+  gNewCount = 0;
+  gNewFailures = 0;
+  gFailAt = nth;
+}
+void disarmHeapFailure() { gFailAt = 0; }
+}  // namespace
+
+void *operator new(std::size_t size) {
+  void *p = allocate(size);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void *operator new[](std::size_t size) {
+  void *p = allocate(size);
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+void *operator new(std::size_t size, const std::nothrow_t &) noexcept { return allocate(size); }
+void *operator new[](std::size_t size, const std::nothrow_t &) noexcept { return allocate(size); }
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+void operator delete(void *p, const std::nothrow_t &) noexcept { std::free(p); }
+void operator delete[](void *p, const std::nothrow_t &) noexcept { std::free(p); }
+
+namespace {
+
+namespace fs = std::filesystem;
+using tbhost::Host;
+using tbhost::Image;
+using tbhost::Instance;
+
+const char kBundle[] = TINTBRIDGE_BUNDLE_BINARY;
+const OfxRectI kWindow{0, 0, 8, 6};
+
+std::shared_ptr<Image> gradient(float shift) {
+  std::shared_ptr<Image> image = Image::rgbaFloat(8, 6);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x) {
+      image->set(x, y, 0, std::fmod(0.1f * x + shift, 1.0f));
+      image->set(x, y, 1, 0.15f * y);
+      image->set(x, y, 2, 0.5f * shift + 0.05f * x);
+      image->set(x, y, 3, 1.0f);
+    }
+  return image;
+}
+
+void giveImages(Instance &inst) {
+  inst.setImage("Source", gradient(0.1f));
+  inst.setImage("Reference", gradient(0.45f));
+  inst.setImage("Output", Image::rgbaFloat(8, 6));
+}
+
+std::vector<float> pixels(const Image &image) {
+  std::vector<float> out;
+  for (int y = image.bounds().y1; y < image.bounds().y2; ++y)
+    for (int x = image.bounds().x1; x < image.bounds().x2; ++x)
+      for (int c = 0; c < 4; ++c) out.push_back(image.get(x, y, c));
+  return out;
+}
+
+// The output of an untroubled instance, to compare a recovered one with.
+std::vector<float> referenceRender() {
+  Host host(kBundle);
+  Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+  giveImages(inst);
+  EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+  return pixels(*inst.image("Output", 0.0));
+}
+
+void expectLedgerBalanced(const Instance &inst) {
+  const tbhost::LedgerStats ledger = inst.ledger();
+  EXPECT_EQ(ledger.doubleReleases, 0);
+  EXPECT_TRUE(ledger.outstanding.empty()) << ledger.outstanding.size() << " images not released";
+  EXPECT_EQ(ledger.fetched, ledger.released);
+}
+
+bool contains(const std::vector<std::string> &lines, const std::string &line) {
+  for (const std::string &l : lines)
+    if (l == line) return true;
+  return false;
+}
+
+std::string readAll(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A scratch folder per test, removed afterwards.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = fs::temp_directory_path() / (std::string("tintbridge-faults-") + info->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path &path() const { return path_; }
+  std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto &e : fs::recursive_directory_iterator(path_)) out.push_back(e.path().filename().string());
+    return out;
+  }
+
+ private:
+  fs::path path_;
+};
+
+}  // namespace
+
+// ---- The memory suite ----
+
+TEST(MemorySuiteFaults, EachAllocationFailingInTurnIsRefusedWithoutLeaks) {
+  // Count the memory-suite allocations of two instance lives first.
+  long allocations = 0;
+  {
+    Host host(kBundle);
+    ASSERT_EQ(host.load(), kOfxStatOK);
+    Instance a = host.createInstance(kOfxImageEffectContextGeneral);
+    Instance b = host.createInstance(kOfxImageEffectContextGeneral);
+    giveImages(a);
+    ASSERT_EQ(a.render(0.0, kWindow), kOfxStatOK);
+    a.destroy();
+    b.destroy();
+    allocations = host.memory().allocations;
+    EXPECT_EQ(host.memory().liveBlocks, 0);
+  }
+  ASSERT_GT(allocations, 0);
+  const std::vector<float> expected = referenceRender();
+  for (long nth = 1; nth <= allocations; ++nth) {
+    SCOPED_TRACE("allocation " + std::to_string(nth));
+    Host host(kBundle);
+    ASSERT_EQ(host.load(), kOfxStatOK);
+    host.failAllocation(nth);
+    std::vector<std::string> lines;
+    Instance made[2];
+    {
+      tbhost::StderrCapture capture;
+      for (Instance &inst : made) inst = host.createInstance(kOfxImageEffectContextGeneral);
+      lines = capture.lines();
+    }
+    EXPECT_EQ(host.memory().failedAllocations, 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Tintbridge: CREATE INSTANCE\n"), 2);
+    int refused = 0;
+    for (Instance &inst : made) {
+      if (inst.createStatus() == kOfxStatErrMemory) {
+        ++refused;
+        EXPECT_EQ(inst.instanceData(), nullptr);
+        continue;
+      }
+      ASSERT_EQ(inst.createStatus(), kOfxStatOK);
+      // An instance that was created works as any other.
+      giveImages(inst);
+      EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+      EXPECT_EQ(pixels(*inst.image("Output", 0.0)), expected);
+    }
+    EXPECT_EQ(refused, 1);
+    for (Instance &inst : made) inst.destroy();
+    EXPECT_EQ(host.memory().liveBlocks, 0);
+    EXPECT_EQ(host.memory().badFrees, 0);
+  }
+}
+
+// ---- Heap allocations inside the module ----
+
+// Runs `action` with the nth heap allocation failing, for n = 1, 2, ... until
+// it runs through without one; returns the number of allocations injected.
+// `action(n)` arms the failure itself around the call under test and
+// returns whether an allocation failed.
+template <class Action>
+long failEachHeapAllocation(Action action) {
+  long injected = 0;
+  for (long nth = 1; nth < 100000; ++nth) {
+    if (!action(nth)) break;
+    ++injected;
+  }
+  return injected;
+}
+
+TEST(HeapFaults, RenderSurvivesEveryFailedAllocationAndRecovers) {
+  const std::vector<float> expected = referenceRender();
+  Host host(kBundle);
+  ASSERT_EQ(host.load(), kOfxStatOK);
+  Instance warm = host.createInstance(kOfxImageEffectContextGeneral);  // describes once, outside the faults
+  warm.destroy();
+  const long injected = failEachHeapAllocation([&](long nth) {
+    SCOPED_TRACE("allocation " + std::to_string(nth));
+    disarmHeapFailure();
+    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+    giveImages(inst);
+    tbhost::PropertySet in("inArgs");
+    in.defineDouble(kOfxPropTime, {0.0});
+    in.defineInt(kOfxImageEffectPropRenderWindow, {kWindow.x1, kWindow.y1, kWindow.x2, kWindow.y2});
+    in.defineDouble(kOfxImageEffectPropRenderScale, {1.0, 1.0});
+    armHeapFailure(nth);
+    const OfxStatus status = host.callAction(kOfxImageEffectActionRender, inst.handle(), &in, nullptr);
+    const bool hit = gNewFailures.load() > 0;
+    disarmHeapFailure();
+    EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrMemory ||
+                status == kOfxStatErrBadHandle)
+        << status;
+    expectLedgerBalanced(inst);
+    EXPECT_TRUE(inst.image("Output", 0.0)->outsideIntact());
+    // Nothing lost: the next render gives what an untroubled instance gives.
+    inst.instanceChanged("rebuildButton");
+    EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+    EXPECT_EQ(pixels(*inst.image("Output", 0.0)), expected);
+    inst.destroy();
+    return hit;
+  });
+  EXPECT_GT(injected, 0);
+  std::printf("heap allocations failed in turn during render: %ld\n", injected);
+  EXPECT_EQ(host.memory().liveBlocks, 0);
+}
+
+TEST(HeapFaults, ExportSurvivesEveryFailedAllocation) {
+  ScratchFolder folder;
+  Host host(kBundle);
+  ASSERT_EQ(host.load(), kOfxStatOK);
+  Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+  giveImages(inst);
+  ASSERT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+  const std::string earlier = folder / "earlier.cube";
+  inst.setParam("exportPath", earlier);
+  ASSERT_EQ(inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  const std::string earlierText = readAll(earlier);
+  ASSERT_FALSE(earlierText.empty());
+
+  const long injected = failEachHeapAllocation([&](long nth) {
+    SCOPED_TRACE("allocation " + std::to_string(nth));
+    disarmHeapFailure();
+    const bool cube = nth % 2 == 0;
+    inst.setParam("exportPath", folder / (cube ? "again.cube" : "again.cdl"));
+    tbhost::PropertySet in("inArgs");
+    in.defineString(kOfxPropType, {kOfxTypeParameter});
+    in.defineString(kOfxPropName, {cube ? "exportButton" : "exportCDLButton"});
+    in.defineString(kOfxPropChangeReason, {kOfxChangeUserEdited});
+    in.defineDouble(kOfxPropTime, {0.0});
+    armHeapFailure(nth);
+    const OfxStatus status = host.callAction(kOfxActionInstanceChanged, inst.handle(), &in, nullptr);
+    const bool hit = gNewFailures.load() > 0;
+    disarmHeapFailure();
+    EXPECT_TRUE(status == kOfxStatReplyDefault || status == kOfxStatOK || status == kOfxStatErrMemory ||
+                status == kOfxStatErrBadHandle)
+        << status;
+    EXPECT_EQ(readAll(earlier), earlierText);
+    for (const std::string &name : folder.names()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
+    return hit;
+  });
+  std::printf("heap allocations failed in turn during exports: %ld\n", injected);
+  inst.destroy();
+  EXPECT_EQ(host.memory().liveBlocks, 0);
+}
+
+namespace {
+std::vector<std::string> gLines;
+void keepLine(const char *line) { gLines.push_back(line); }
+}  // namespace
+
+TEST(HeapFaults, BuildersWithoutScratchMemoryStillLeaveAUsableGrid) {
+  // In-process: the builders of the core, with the scratch hook.
+  std::shared_ptr<Image> src = gradient(0.1f), ref = gradient(0.6f);
+  const float *s = static_cast<const float *>(src->data());
+  const float *r = static_cast<const float *>(ref->data());
+  setDebugLogSink(keepLine);
+  gLines.clear();
+
+  MatchLut smoothed, unsmoothed;
+  ASSERT_TRUE(smoothed.allocate(17));
+  ASSERT_TRUE(unsmoothed.allocate(17));
+  buildDifferentClipsLut(s, 8, 6, src->rowBytes(), r, 8, 6, ref->rowBytes(), smoothed, 5.0f, 1, 0, nullptr, nullptr);
+  failNextScratchAllocation();
+  buildDifferentClipsLut(s, 8, 6, src->rowBytes(), r, 8, 6, ref->rowBytes(), unsmoothed, 5.0f, 1, 0, nullptr,
+                         nullptr);
+  EXPECT_TRUE(unsmoothed.valid.load());
+  EXPECT_TRUE(contains(gLines, "Tintbridge: not enough memory to smooth the LUT, left unsmoothed\n"));
+  for (int i = 0; i < 17 * 17 * 17 * 3; ++i) ASSERT_TRUE(std::isfinite(unsmoothed.data[i])) << i;
+
+  MatchLut same;
+  ASSERT_TRUE(same.allocate(17));
+  failNextScratchAllocation();
+  buildSameFrameLut(s, 8, 6, src->rowBytes(), r, 8, 6, ref->rowBytes(), same, 5.0f, 0);
+  EXPECT_FALSE(same.valid.load()) << "a grid built without its scratch memory must not claim to match";
+  for (int i = 0; i < 17 * 17 * 17 * 3; ++i) ASSERT_TRUE(std::isfinite(same.data[i])) << i;
+  setDebugLogSink(nullptr);
+}
+
+// ---- Suites withheld ----
+
+TEST(SuiteFaults, EachWithheldSuiteEndsInADefinedState) {
+  ScratchFolder folder;
+  const struct {
+    const char *suite;
+    OfxStatus load;
+  } kCases[] = {{kOfxPropertySuite, kOfxStatErrMissingHostFeature},
+                {kOfxImageEffectSuite, kOfxStatErrMissingHostFeature},
+                {kOfxParameterSuite, kOfxStatErrMissingHostFeature},
+                {kOfxMemorySuite, kOfxStatErrMissingHostFeature},
+                {kOfxMultiThreadSuite, kOfxStatOK},
+                {kOfxMessageSuite, kOfxStatOK}};
+  for (const auto &c : kCases) {
+    SCOPED_TRACE(c.suite);
+    Host host(kBundle);
+    host.withholdSuite(c.suite);
+    EXPECT_EQ(host.load(), c.load);
+    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+    if (c.load != kOfxStatOK) {
+      EXPECT_FALSE(inst.valid() && inst.createStatus() == kOfxStatOK);
+      EXPECT_EQ(host.memory().liveBlocks, 0);
+      continue;
+    }
+    ASSERT_EQ(inst.createStatus(), kOfxStatOK);
+    giveImages(inst);
+    EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+    inst.setParam("exportPath", folder / "withheld.cube");
+    std::vector<std::string> lines;
+    {
+      tbhost::StderrCapture capture;
+      EXPECT_EQ(inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+      lines = capture.lines();
+    }
+    EXPECT_TRUE(contains(lines, "Tintbridge: Export successful\n"));
+    EXPECT_EQ(host.messages().size(), std::string(c.suite) == kOfxMessageSuite ? 0u : 1u);
+    EXPECT_TRUE(readAll(folder / "withheld.cube").find("LUT_3D_SIZE 65") != std::string::npos);
+    inst.destroy();
+    EXPECT_EQ(host.memory().liveBlocks, 0);
+  }
+}
+
+// ---- Property and parameter calls failing ----
+
+namespace {
+
+// Counts the calls a clean run of `run` makes, then runs it again with each
+// one failing in turn. Returns the number of calls failed.
+template <class Arm, class Run>
+long failEachCall(Arm arm, Run run) {
+  faultysuites::disarm();
+  const long before = faultysuites::state().propertyCalls.calls + faultysuites::state().parameterCalls.calls;
+  run(0);
+  const long total =
+      faultysuites::state().propertyCalls.calls + faultysuites::state().parameterCalls.calls - before;
+  long failed = 0;
+  for (long nth = 1; nth <= total; ++nth) {
+    arm(nth);
+    const long was = faultysuites::failedCalls();
+    run(nth);
+    failed += faultysuites::failedCalls() - was;
+    faultysuites::disarm();
+  }
+  return failed;
+}
+
+}  // namespace
+
+TEST(CallFaults, RenderWithAnyPropertyOrParameterCallFailing) {
+  Host host(kBundle);
+  faultysuites::install(host);
+  ASSERT_EQ(host.load(), kOfxStatOK);
+  Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+  giveImages(inst);
+  auto run = [&](long nth) {
+    SCOPED_TRACE("call " + std::to_string(nth));
+    inst.instanceChanged("rebuildButton");
+    const OfxStatus status = inst.render(0.0, kWindow);
+    EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrBadHandle) << status;
+    expectLedgerBalanced(inst);
+    const std::shared_ptr<Image> out = inst.image("Output", 0.0);
+    EXPECT_TRUE(out->outsideIntact());
+    for (float v : pixels(*out)) EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;
+  };
+  long failed = failEachCall([](long nth) { faultysuites::failProperty(nth, 1); }, run);
+  failed += failEachCall([](long nth) { faultysuites::failParameter(nth, 1, kOfxStatErrBadHandle); }, run);
+  EXPECT_GT(failed, 0);
+  std::printf("property and parameter calls failed in turn during render: %ld\n", failed);
+  inst.destroy();
+  EXPECT_EQ(host.memory().liveBlocks, 0);
+}
+
+TEST(CallFaults, ExportWithAnyPropertyOrParameterCallFailing) {
+  ScratchFolder folder;
+  Host host(kBundle);
+  faultysuites::install(host);
+  ASSERT_EQ(host.load(), kOfxStatOK);
+  Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+  giveImages(inst);
+  ASSERT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+  const std::string earlier = folder / "earlier.cube";
+  inst.setParam("exportPath", earlier);
+  ASSERT_EQ(inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  const std::string earlierText = readAll(earlier);
+  auto run = [&](long nth) {
+    SCOPED_TRACE("call " + std::to_string(nth));
+    inst.setParam("exportPath", folder / "next.cube");
+    const OfxStatus status = inst.instanceChanged(nth % 2 ? "exportButton" : "exportCDLButton");
+    EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatReplyDefault || status == kOfxStatErrBadHandle)
+        << status;
+    EXPECT_EQ(readAll(earlier), earlierText);
+    for (const std::string &name : folder.names()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
+  };
+  long failed = failEachCall([](long nth) { faultysuites::failProperty(nth, 1); }, run);
+  failed += failEachCall([](long nth) { faultysuites::failParameter(nth, 1); }, run);
+  std::printf("property and parameter calls failed in turn during exports: %ld\n", failed);
+  inst.destroy();
+  EXPECT_EQ(host.memory().liveBlocks, 0);
+}
+
+TEST(CallFaults, CreateWithAnyPropertyOrParameterCallFailing) {
+  Host host(kBundle);
+  faultysuites::install(host);
+  ASSERT_EQ(host.load(), kOfxStatOK);
+  host.createInstance(kOfxImageEffectContextGeneral).destroy();  // describes outside the faults
+  auto run = [&](long nth) {
+    SCOPED_TRACE("call " + std::to_string(nth));
+    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+    faultysuites::disarm();  // destroy itself must find the record to free it
+    const OfxStatus status = inst.createStatus();
+    EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed) << status;
+    // A record is attached exactly when create reports success.
+    EXPECT_EQ(inst.instanceData() != nullptr, status == kOfxStatOK);
+    if (status == kOfxStatOK) {
+      giveImages(inst);
+      EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+    }
+    inst.destroy();
+    EXPECT_EQ(host.memory().liveBlocks, 0) << "the instance record was not given back";
+  };
+  const long failed = failEachCall([](long nth) { faultysuites::failProperty(nth, 1); }, run) +
+                      failEachCall([](long nth) { faultysuites::failParameter(nth, 1); }, run);
+  EXPECT_GT(failed, 0);
+  std::printf("property and parameter calls failed in turn during create: %ld\n", failed);
+}
+
+// ---- Clips without images ----
+
+TEST(ClipFaults, AnyClipWithoutAnImage) {
+  static const char *const kClips[5] = {"Source", "Reference", "Output", "SourceMask", "ReferenceMask"};
+  Host host(kBundle);
+  ASSERT_EQ(host.load(), kOfxStatOK);
+  for (int missing = 0; missing < 32; ++missing) {
+    SCOPED_TRACE("missing set " + std::to_string(missing));
+    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+    giveImages(inst);
+    std::shared_ptr<Image> output = inst.image("Output", 0.0);
+    for (int c = 0; c < 5; ++c) {
+      if (c >= 3 && !(missing & (1 << c))) inst.setImage(kClips[c], gradient(0.3f));
+      if (missing & (1 << c)) {
+        inst.clearImages(kClips[c]);
+        // The host would make an Output image for a connected Output clip.
+        if (c == 2 || (missing & 1)) inst.setClipConnected(kClips[c], false);
+      }
+    }
+    const bool renderable = !(missing & 1) && !(missing & 4);
+    const OfxStatus status = inst.render(0.0, kWindow);
+    EXPECT_EQ(status, renderable ? kOfxStatOK : kOfxStatFailed);
+    expectLedgerBalanced(inst);
+    if (renderable && (missing & 2)) {
+      // Without a Reference the output is the clamped Source.
+      std::shared_ptr<Image> src = inst.image("Source", 0.0);
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x)
+          for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(output->get(x, y, ch), src->get(x, y, ch));
+    }
+    inst.destroy();
+  }
+  EXPECT_EQ(host.memory().liveBlocks, 0);
+}
+
+// ---- Exports that cannot be written ----
+
+namespace {
+
+struct ExportOutcome {
+  OfxStatus status;
+  std::vector<std::string> lines;
+  std::vector<tbhost::Message> messages;
+};
+
+ExportOutcome pressExport(Host &host, Instance &inst, const std::string &path, bool cube) {
+  inst.setParam("exportPath", path);
+  host.clearMessages();
+  ExportOutcome outcome;
+  {
+    tbhost::StderrCapture capture;
+    outcome.status = inst.instanceChanged(cube ? "exportButton" : "exportCDLButton");
+    outcome.lines = capture.lines();
+  }
+  outcome.messages = host.messages();
+  return outcome;
+}
+
+void expectFailedExport(const ExportOutcome &outcome, bool cube) {
+  EXPECT_EQ(outcome.status, kOfxStatReplyDefault);
+  EXPECT_TRUE(contains(outcome.lines, cube ? "Tintbridge: Export FAILED\n" : "Tintbridge: CDL Export FAILED\n"));
+  ASSERT_EQ(outcome.messages.size(), 1u);
+  EXPECT_EQ(outcome.messages[0].type, "OfxMessageError");
+  EXPECT_EQ(outcome.messages[0].text, cube ? "Failed to save .cube file" : "Failed to save .cdl file");
+}
+
+}  // namespace
+
+class ExportFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(host.load(), kOfxStatOK);
+    inst = host.createInstance(kOfxImageEffectContextGeneral);
+    giveImages(inst);
+    ASSERT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
+    // Earlier exports that no failure may touch.
+    for (bool cube : {true, false}) {
+      const ExportOutcome ok = pressExport(host, inst, folder / "earlier.cube", cube);
+      ASSERT_EQ(ok.status, kOfxStatReplyDefault);
+    }
+    earlierCube = readAll(folder / "earlier.cube");
+    earlierCdl = readAll(folder / "earlier.cdl");
+    ASSERT_NE(earlierCube.find("LUT_3D_SIZE 65"), std::string::npos);
+    ASSERT_NE(earlierCdl.find("</ColorCorrectionCollection>"), std::string::npos);
+  }
+  void TearDown() override {
+    EXPECT_EQ(readAll(folder / "earlier.cube"), earlierCube);
+    EXPECT_EQ(readAll(folder / "earlier.cdl"), earlierCdl);
+    for (const std::string &name : folder.names()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
+    inst.destroy();
+    EXPECT_EQ(host.memory().liveBlocks, 0);
+  }
+  void expectBothFail(const std::string &path) {
+    for (bool cube : {true, false}) {
+      SCOPED_TRACE(path + (cube ? " (cube)" : " (cdl)"));
+      expectFailedExport(pressExport(host, inst, path, cube), cube);
+    }
+  }
+
+  ScratchFolder folder;
+  Host host{kBundle};
+  Instance inst;
+  std::string earlierCube, earlierCdl;
+};
+
+TEST_F(ExportFaults, FullDevice) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "no /dev/full here";
+#else
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full cannot be opened";
+  // The path resolves to a link to the device: the export writes in place.
+  fs::create_symlink("/dev/full", folder.path() / "full.cube");
+  fs::create_symlink("/dev/full", folder.path() / "full.cdl");
+  expectBothFail(folder / "full.cube");
+#endif
+}
+
+TEST_F(ExportFaults, ReadOnlyFolder) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "POSIX permissions only";
+#else
+  if (geteuid() != 0) {
+    fs::create_directory(folder.path() / "locked");
+    fs::permissions(folder.path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    expectBothFail(folder / "locked/look.cube");
+    expectBothFail(folder / "locked/");
+  }
+  // Root writes anywhere it has permission bits for; a folder on a read-only
+  // file system refuses root too.
+  if (access("/proc/self", F_OK) == 0) {
+    expectBothFail("/proc/self/look.cube");
+    expectBothFail("/proc/self/");
+  } else if (geteuid() == 0) {
+    GTEST_SKIP() << "running as root without /proc: no folder that is read-only for root";
+  }
+#endif
+}
+
+TEST_F(ExportFaults, PathThatIsAFolderOrUnderAFile) {
+  fs::create_directory(folder.path() / "adir.cube");
+  fs::create_directory(folder.path() / "adir.cdl");
+  expectBothFail(folder / "adir.cube");
+  std::ofstream(folder / "afile") << "not a folder\n";
+  expectBothFail(folder / "afile/look.cube");
+  expectBothFail(folder / "missing/folder/");
+  EXPECT_EQ(readAll(folder / "afile"), "not a folder\n");
+}
+
+TEST_F(ExportFaults, OverwritingAnEarlierFileReplacesItWhole) {
+  const ExportOutcome again = pressExport(host, inst, folder / "earlier.cube", true);
+  EXPECT_EQ(again.status, kOfxStatReplyDefault);
+  ASSERT_EQ(again.messages.size(), 1u);
+  EXPECT_EQ(again.messages[0].text, "LUT saved to:\n" + (folder / "earlier.cube"));
+  EXPECT_EQ(readAll(folder / "earlier.cube"), earlierCube);  // same LUT, same file
+}
