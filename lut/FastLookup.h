@@ -23,6 +23,24 @@ inline void cellOf(float x, float s, int n, int &i, float &f) {
   f = t - static_cast<float>(i);
 }
 
+#if TINTBRIDGE_FAST_LOOKUP_SSE
+// The eight corners of the cell at c000 blended along B, then G, then R, the
+// three channels side by side; f* are the fractions, c* their complements.
+inline __m128 interpolate(const float *c000, int64_t gStride, int64_t rStride, __m128 vfr, __m128 vfg, __m128 vfb,
+                          __m128 vcr, __m128 vcg, __m128 vcb) {
+  const float *c010 = c000 + gStride;
+  const float *c100 = c000 + rStride;
+  const float *c110 = c100 + gStride;
+  const __m128 v00 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c000 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c000)));
+  const __m128 v01 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c010 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c010)));
+  const __m128 v10 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c100 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c100)));
+  const __m128 v11 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c110 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c110)));
+  const __m128 w0 = _mm_add_ps(_mm_mul_ps(vfg, v01), _mm_mul_ps(vcg, v00));
+  const __m128 w1 = _mm_add_ps(_mm_mul_ps(vfg, v11), _mm_mul_ps(vcg, v10));
+  return _mm_add_ps(_mm_mul_ps(vfr, w1), _mm_mul_ps(vcr, w0));
+}
+#endif
+
 }  // namespace fastlookup
 
 // Writes R, G, B to out[0..2]; out[3] receives a value of no meaning.
@@ -39,19 +57,10 @@ inline void lookupFast(const MatchLut &lut, float r, float g, float b, float out
   const int64_t gStride = static_cast<int64_t>(n) * 3;
   const int64_t rStride = gStride * n;
   const float *c000 = lut.data + MatchLut::entryOffset(n, ri, gi, bi);
-  const __m128 vfb = _mm_set1_ps(fb), vcb = _mm_set1_ps(1.0f - fb);
-  const __m128 vfg = _mm_set1_ps(fg), vcg = _mm_set1_ps(1.0f - fg);
-  const __m128 vfr = _mm_set1_ps(fr), vcr = _mm_set1_ps(1.0f - fr);
-  const float *c010 = c000 + gStride;
-  const float *c100 = c000 + rStride;
-  const float *c110 = c100 + gStride;
-  const __m128 v00 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c000 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c000)));
-  const __m128 v01 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c010 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c010)));
-  const __m128 v10 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c100 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c100)));
-  const __m128 v11 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c110 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c110)));
-  const __m128 w0 = _mm_add_ps(_mm_mul_ps(vfg, v01), _mm_mul_ps(vcg, v00));
-  const __m128 w1 = _mm_add_ps(_mm_mul_ps(vfg, v11), _mm_mul_ps(vcg, v10));
-  _mm_storeu_ps(out, _mm_add_ps(_mm_mul_ps(vfr, w1), _mm_mul_ps(vcr, w0)));
+  const __m128 one = _mm_set1_ps(1.0f);
+  const __m128 vfr = _mm_set1_ps(fr), vfg = _mm_set1_ps(fg), vfb = _mm_set1_ps(fb);
+  _mm_storeu_ps(out, fastlookup::interpolate(c000, gStride, rStride, vfr, vfg, vfb, _mm_sub_ps(one, vfr),
+                                             _mm_sub_ps(one, vfg), _mm_sub_ps(one, vfb)));
 #else
   lut.lookup(r, g, b, out[0], out[1], out[2]);
   out[3] = 0.0f;
@@ -81,19 +90,8 @@ inline void mapPixelSse(const float *in, float *out, const float *data, int64_t 
   const __m128 vfr = _mm_shuffle_ps(f, f, _MM_SHUFFLE(0, 0, 0, 0));
   const __m128 vfg = _mm_shuffle_ps(f, f, _MM_SHUFFLE(1, 1, 1, 1));
   const __m128 vfb = _mm_shuffle_ps(f, f, _MM_SHUFFLE(2, 2, 2, 2));
-  const __m128 vcr = _mm_sub_ps(one, vfr);
-  const __m128 vcg = _mm_sub_ps(one, vfg);
-  const __m128 vcb = _mm_sub_ps(one, vfb);
-  const float *c010 = c000 + gStride;
-  const float *c100 = c000 + rStride;
-  const float *c110 = c100 + gStride;
-  const __m128 v00 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c000 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c000)));
-  const __m128 v01 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c010 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c010)));
-  const __m128 v10 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c100 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c100)));
-  const __m128 v11 = _mm_add_ps(_mm_mul_ps(vfb, _mm_loadu_ps(c110 + 3)), _mm_mul_ps(vcb, _mm_loadu_ps(c110)));
-  const __m128 w0 = _mm_add_ps(_mm_mul_ps(vfg, v01), _mm_mul_ps(vcg, v00));
-  const __m128 w1 = _mm_add_ps(_mm_mul_ps(vfg, v11), _mm_mul_ps(vcg, v10));
-  const __m128 l = _mm_add_ps(_mm_mul_ps(vfr, w1), _mm_mul_ps(vcr, w0));
+  const __m128 l = interpolate(c000, gStride, rStride, vfr, vfg, vfb, _mm_sub_ps(one, vfr), _mm_sub_ps(one, vfg),
+                                _mm_sub_ps(one, vfb));
   const __m128 mixed = _mm_add_ps(_mm_mul_ps(vk, c), _mm_mul_ps(vs, l));
   _mm_storeu_ps(out, _mm_or_ps(_mm_and_ps(rgbMask, mixed), _mm_andnot_ps(rgbMask, px)));
 }
