@@ -56,6 +56,12 @@ void armHeapFailure(long nth) {
 void disarmHeapFailure() { gFailAt = 0; }
 }  // namespace
 
+// The replacements pair malloc with free by design; GCC cannot see that
+// through inlining and warns.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void *operator new(std::size_t size) {
   void *p = allocate(size);
   if (!p) throw std::bad_alloc();
