@@ -286,6 +286,8 @@ Clip *Clip::fromHandle(OfxImageClipHandle handle) {
 }
 
 std::shared_ptr<Image> Clip::imageAt(double time) const {
+  // A NaN time is no key of the map (it breaks the map's ordering).
+  if (time != time) return anyTime;
   auto it = images.find(time);
   if (it != images.end()) return it->second;
   return anyTime;
@@ -694,7 +696,7 @@ PropertySet *Instance::clipProperties(const std::string &clip) const {
 
 bool Instance::setImage(const std::string &clip, double time, std::shared_ptr<Image> image) {
   Clip *c = effect_ ? effect_->findClip(clip) : nullptr;
-  if (!c) return false;
+  if (!c || time != time) return false;
   if (image) {
     c->props.defineString(kOfxImageEffectPropPixelDepth, {depthName(image->depth())});
     c->props.defineString(kOfxImageEffectPropComponents, {componentsName(image->components())});
