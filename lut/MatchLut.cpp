@@ -1,5 +1,7 @@
 #include "lut/MatchLut.h"
 
+#include "lut/FastLookup.h"
+
 #include <cstddef>
 #include <new>
 
@@ -35,26 +37,15 @@ bool MatchLut::allocate(int n) {
   return true;
 }
 
-namespace {
-
-inline void cellOf(float x, float s, int n, int &i, float &f) {
-  const float t = s * x;
-  i = static_cast<int>(t);
-  if (i > n - 2) i = n - 2;
-  if (i < 0) i = 0;
-  f = t - static_cast<float>(i);
-}
-
-}  // namespace
 
 void MatchLut::lookup(float r, float g, float b, float &outR, float &outG, float &outB) const {
   const int n = size;
   const float s = static_cast<float>(n - 1);
   int ri, gi, bi;
   float fr, fg, fb;
-  cellOf(r, s, n, ri, fr);
-  cellOf(g, s, n, gi, fg);
-  cellOf(b, s, n, bi, fb);
+  fastlookup::cellOf(r, s, n, ri, fr);
+  fastlookup::cellOf(g, s, n, gi, fg);
+  fastlookup::cellOf(b, s, n, bi, fb);
   const float cr = 1.0f - fr;
   const float cg = 1.0f - fg;
   const float cb = 1.0f - fb;
