@@ -1,6 +1,10 @@
 // Creation and destruction of the per-instance record.
 #include <cstring>
+#include <cstddef>
+#include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "plugin/Actions.h"
 #include "plugin/DebugLog.h"
@@ -43,6 +47,38 @@ std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool) {
     return nullptr;
   }
 }
+
+namespace {
+
+// Every live record by its effect, so that destroy can free a record even when
+// the host fails to hand back "OfxPropInstanceData" at that moment.
+std::mutex gLiveLock;
+std::vector<std::pair<OfxImageEffectHandle, MatchInstance *>> gLive;
+
+void rememberInstance(OfxImageEffectHandle effect, MatchInstance *instance) {
+  std::lock_guard<std::mutex> guard(gLiveLock);
+  try {
+    gLive.emplace_back(effect, instance);
+  } catch (...) {
+    // Without room the record is still found through its property.
+  }
+}
+
+// Takes the record of `effect` off the list; the one found through the
+// property when given, else the one listed for the effect.
+MatchInstance *forgetInstance(OfxImageEffectHandle effect, MatchInstance *found) {
+  std::lock_guard<std::mutex> guard(gLiveLock);
+  for (size_t i = 0; i < gLive.size(); ++i) {
+    if (found != nullptr ? gLive[i].second == found : gLive[i].first == effect) {
+      MatchInstance *instance = gLive[i].second;
+      gLive.erase(gLive.begin() + static_cast<std::ptrdiff_t>(i));
+      return instance;
+    }
+  }
+  return found;
+}
+
+}  // namespace
 
 MatchInstance *findInstance(OfxImageEffectHandle effect) {
   OfxPropertySetHandle set = nullptr;
@@ -123,11 +159,12 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
     gHostSuites.memorySuite->memoryFree(memory);
     return kOfxStatFailed;
   }
+  rememberInstance(effect, instance);
   return kOfxStatOK;
 }
 
 OfxStatus destroyInstanceAction(OfxImageEffectHandle effect) {
-  MatchInstance *instance = findInstance(effect);
+  MatchInstance *instance = forgetInstance(effect, findInstance(effect));
   if (instance == nullptr) return kOfxStatOK;
   // Dropping the record's references frees the grids; a render that still
   // holds one keeps it alive until it returns.
