@@ -1,0 +1,25 @@
+// The names of the effect's clips and parameters, as hosts, saved projects and
+// the command line know them. Plain constants: any layer may include this.
+#ifndef TINTBRIDGE_NAMES_H
+#define TINTBRIDGE_NAMES_H
+
+// Clips.
+constexpr const char *kClipSource = "Source";
+constexpr const char *kClipReference = "Reference";
+constexpr const char *kClipSourceMask = "SourceMask";
+constexpr const char *kClipReferenceMask = "ReferenceMask";
+constexpr const char *kClipOutput = "Output";
+
+// Parameters, in the order they are defined.
+constexpr const char *kParamStrength = "strength";
+constexpr const char *kParamStrengthR = "strengthR";
+constexpr const char *kParamStrengthG = "strengthG";
+constexpr const char *kParamStrengthB = "strengthB";
+constexpr const char *kParamMatchMode = "matchMode";
+constexpr const char *kParamPreserveMode = "preserveMode";
+constexpr const char *kParamExportPath = "exportPath";
+constexpr const char *kParamExportButton = "exportButton";
+constexpr const char *kParamExportCdlButton = "exportCDLButton";
+constexpr const char *kParamRebuildButton = "rebuildButton";
+
+#endif
