@@ -3,16 +3,11 @@
 #include <cstdint>
 
 #include "export/ExportFile.h"
+#include "lut/Clamp.h"
 #include "lut/MatchLut.h"
+#include "lut/Mix.h"
 
 namespace {
-
-// NaN and values above 1 become 1; negatives and -0 become +0.
-inline float clampUnit(float v) {
-  v = (v < 1.0f) ? v : 1.0f;
-  v = (v > 0.0f) ? v : 0.0f;
-  return v;
-}
 
 bool writeCubeLines(ExportFile &file, const MatchLut &lut, float mix, float strengthR, float strengthG,
                     float strengthB) {
@@ -23,7 +18,7 @@ bool writeCubeLines(ExportFile &file, const MatchLut &lut, float mix, float stre
   const float *mid = grid + MatchLut::entryOffset(n, m, m, m);
   const float *last = grid + MatchLut::entryOffset(n, n - 1, n - 1, n - 1);
 
-  const float s[3] = {mix * strengthR, mix * strengthG, mix * strengthB};
+  const float s[3] = {mixStrength(strengthR, mix), mixStrength(strengthG, mix), mixStrength(strengthB, mix)};
   const float keep[3] = {1.0f - s[0], 1.0f - s[1], 1.0f - s[2]};
   const float d = static_cast<float>(n - 1);
 
@@ -49,9 +44,11 @@ bool writeCubeLines(ExportFile &file, const MatchLut &lut, float mix, float stre
       for (int r = 0; r < n; ++r) {
         const float tr = static_cast<float>(r) / d;
         const float *entry = grid + MatchLut::entryOffset(n, r, g, b);
-        const float vr = clampUnit(tr * keep[0] + s[0] * entry[0]);
-        const float vg = clampUnit(tg * keep[1] + s[1] * entry[1]);
-        const float vb = clampUnit(tb * keep[2] + s[2] * entry[2]);
+        // Entries are written clamped: NaN and values above 1 become 1,
+        // negatives and -0 become +0.
+        const float vr = clampUnit(mixChannel(keep[0], s[0], tr, entry[0]));
+        const float vg = clampUnit(mixChannel(keep[1], s[1], tg, entry[1]));
+        const float vb = clampUnit(mixChannel(keep[2], s[2], tb, entry[2]));
         if (!exportPrint(file, "%.6f %.6f %.6f\n", static_cast<double>(vr), static_cast<double>(vg),
                          static_cast<double>(vb))) {
           return false;

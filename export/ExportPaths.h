@@ -1,5 +1,5 @@
 // Path resolution for the export commands: the "exportPath" rules, the
-// time-stamped names and the default folder. Exposed for the tests.
+// time-stamped names and the default folder.
 #ifndef TINTBRIDGE_EXPORT_PATHS_H
 #define TINTBRIDGE_EXPORT_PATHS_H
 
@@ -27,5 +27,9 @@ bool formatDefaultExportPath(char *buffer, size_t capacity, const std::tm &stamp
 // kExportPathCapacity bytes. False when the complete path would not fit: the
 // path is then never shortened into a different one.
 bool resolveExportPath(const char *userPath, ExportKind kind, const std::tm &stamp, char *buffer);
+
+// The default .cube path: documents folder plus a time-stamped name, cut to
+// what `buffer` holds.
+void defaultExportPath(char *buffer, size_t capacity);
 
 #endif

@@ -99,14 +99,4 @@ inline void mapPixelSse(const float *in, float *out, const float *data, int64_t 
 }  // namespace fastlookup
 #endif
 
-// The render's inner loop for float RGBA in and out with a LUT: per pixel the
-// colour clamped to [0, 1] (1 first, so a NaN becomes 1), looked up, and mixed
-// as (1 - s) * clamped + s * looked-up per channel; alpha copied unchanged.
-// Bit-identical to the scalar steps. Needs the grid's four spare floats.
-// Uses two pixels per 256-bit step where the processor has AVX2.
-void mapPixelsFloatRgba(const float *in, float *out, int count, const MatchLut &lut, const float s[3]);
-
-// The same with 128-bit steps only (and the reference for the wider form).
-void mapPixelsFloatRgbaSse(const float *in, float *out, int count, const MatchLut &lut, const float s[3]);
-
 #endif

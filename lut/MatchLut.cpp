@@ -15,7 +15,7 @@ void MatchLut::release() {
 }
 
 bool MatchLut::allocate(int n) {
-  if (n < 2 || n > 256) return false;
+  if (n < kMinLutSize || n > kMaxLutSize) return false;
   if (data != nullptr && size == n) {
     valid = false;
     return true;
@@ -36,7 +36,6 @@ bool MatchLut::allocate(int n) {
   for (int i = 0; i < 4; ++i) data[count + i] = 0.0f;
   return true;
 }
-
 
 void MatchLut::lookup(float r, float g, float b, float &outR, float &outG, float &outB) const {
   const int n = size;

@@ -10,6 +10,11 @@
 
 struct CdlValues;
 
+// Points per axis a grid may have, and the size the effect builds.
+constexpr int kMinLutSize = 2;
+constexpr int kMaxLutSize = 256;
+constexpr int kMatchLutSize = 65;
+
 class MatchLut {
  public:
   float *data = nullptr;           // owned grid, uninitialised until built
@@ -21,7 +26,7 @@ class MatchLut {
   MatchLut(const MatchLut &) = delete;
   MatchLut &operator=(const MatchLut &) = delete;
 
-  // Makes sure a grid of `n` points per axis exists (2 ... 256) and clears
+  // Makes sure a grid of `n` points per axis exists (kMinLutSize ... kMaxLutSize) and clears
   // `valid`. Keeps the array when the size is unchanged. Never throws.
   bool allocate(int n);
 

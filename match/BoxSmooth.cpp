@@ -11,8 +11,7 @@ namespace {
 // this many doubles stays in the first-level cache.
 constexpr int kChunk = 32;
 
-// Largest grid the builders accept.
-constexpr int kMaxGrid = 256;
+constexpr int kMaxGrid = kMaxLutSize;
 
 // Prefix sums of one chunk: prefix row t + 1 holds the sum of rows 0 ... t.
 void prefixChunk(const double *block, int n, int64_t stride, int w, double *prefix) {

@@ -3,6 +3,7 @@
 #include "match/ClipStats.h"
 
 #include "match/ColorMath.h"
+#include "match/Sampling.h"
 
 #include <cmath>
 #include <cstdint>
@@ -16,15 +17,8 @@ void writeDefaults(ClipStats &stats) {
   }
 }
 
-int samplingStep(int width, int height) {
-  int64_t pixels = static_cast<int64_t>(width) * height;
-  if (pixels <= 0) {
-    return 1;
-  }
-  double root = std::sqrt(static_cast<double>(pixels) / 10000.0);
-  int step = static_cast<int>(root);
-  return step > 1 ? step : 1;
-}
+// About this many samples are taken of an image.
+constexpr double kStatsSamples = 10000.0;
 
 // Weight of the sample at (x, y) of a width x height image; below 0.5 the
 // sample does not count.
@@ -37,16 +31,8 @@ float maskWeight(const MaskView *mask, int64_t x, int64_t y, int width, int heig
   if (mx < 0 || mx >= mask->width || my < 0 || my >= mask->height) {
     return 0.0f;
   }
-  const float *row = reinterpret_cast<const float *>(reinterpret_cast<const char *>(mask->pixels) +
-                                                     my * static_cast<int64_t>(mask->rowBytes));
-  float value;
-  if (mask->componentCount == 4) {
-    value = row[mx * 4 + 3];
-  } else if (mask->componentCount == 3) {
-    value = row[mx * 3];
-  } else {
-    value = row[mx];
-  }
+  const float *pixel = pixelAt(*mask, mx, my);
+  const float value = mask->componentCount == 4 ? pixel[3] : pixel[0];
   return clampColor(value, 0.0f, 1.0f);
 }
 
@@ -73,25 +59,20 @@ void convertBatch(SampleBatch &batch, ColorSpace colorSpace) {
   }
 }
 
-const float *imageRow(const float *pixels, int64_t y, int rowBytes) {
-  return reinterpret_cast<const float *>(reinterpret_cast<const char *>(pixels) +
-                                         y * rowBytes);
-}
-
 // Walks the sample grid, handing each batch of counting samples, converted
 // to the working space, to `consume`.
 template <typename Consume>
-void walkSamples(const float *pixels, int width, int height, int rowBytes, int step, ColorSpace colorSpace,
-                 const MaskView *mask, SampleBatch &batch, Consume consume) {
+void walkSamples(const ImageView &image, int step, ColorSpace colorSpace, const MaskView *mask, SampleBatch &batch,
+                 Consume consume) {
+  const int width = image.width, height = image.height;
   for (int64_t y = 0; y < height; y += step) {
-    const float *row = imageRow(pixels, y, rowBytes);
     batch.count = 0;
     for (int64_t x = 0; x < width; x += step) {
       const float weight = maskWeight(mask, x, y, width, height);
       if (weight < 0.5f) {
         continue;
       }
-      const float *pixel = row + x * 4;
+      const float *pixel = rgbaPixelAt(image, x, y);
       const int i = batch.count++;
       batch.c[0][i] = pixel[0];
       batch.c[1][i] = pixel[1];
@@ -112,19 +93,18 @@ void walkSamples(const float *pixels, int width, int height, int rowBytes, int s
 
 }  // namespace
 
-void computeClipStats(const float *pixels, int width, int height, int rowBytes, ColorSpace colorSpace,
-                      ClipStats &stats, const MaskView *mask) {
+void computeClipStats(const ImageView &image, ColorSpace colorSpace, ClipStats &stats, const MaskView *mask) {
   writeDefaults(stats);
-  if (pixels == nullptr || width <= 0 || height <= 0) {
+  if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) {
     return;
   }
-  const int step = samplingStep(width, height);
+  const int step = samplingStep(image.width, image.height, kStatsSamples);
   SampleBatch batch;
 
   // First pass: weighted means.
   double total = 0.0;
   double sum[3] = {0.0, 0.0, 0.0};
-  walkSamples(pixels, width, height, rowBytes, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
+  walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
     for (int i = 0; i < b.count; ++i) {
       const float weight = b.weight[i];
       total += static_cast<double>(weight);
@@ -145,7 +125,7 @@ void computeClipStats(const float *pixels, int width, int height, int rowBytes, 
   // Second pass: the same samples again, squared distances from the float means.
   double total2 = 0.0;
   double squares[3] = {0.0, 0.0, 0.0};
-  walkSamples(pixels, width, height, rowBytes, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
+  walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
     for (int i = 0; i < b.count; ++i) {
       const float weight = b.weight[i];
       total2 += static_cast<double>(weight);

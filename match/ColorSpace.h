@@ -2,6 +2,8 @@
 #ifndef TINTBRIDGE_COLOR_SPACE_H
 #define TINTBRIDGE_COLOR_SPACE_H
 
+#include "lut/Clamp.h"
+
 // Working space code: 1 scaled Lab, 2 YUV, anything else RGB as is.
 typedef int ColorSpace;
 enum : int { kColorSpaceLab = 1, kColorSpaceYuv = 2 };
@@ -10,11 +12,6 @@ enum : int { kColorSpaceLab = 1, kColorSpaceYuv = 2 };
 typedef int PreserveMode;
 enum : int { kPreserveNothing = 0, kPreserveBrightness = 1, kPreserveColors = 2 };
 
-// min with hi first (a NaN becomes hi), then max with lo.
-inline float clampColor(float v, float lo, float hi) {
-  float t = (v < hi) ? v : hi;
-  return (t > lo) ? t : lo;
-}
 
 void rgbToLab(float r, float g, float b, float &l, float &a, float &bb);
 void labToRgb(float l, float a, float bb, float &r, float &g, float &b);

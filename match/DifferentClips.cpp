@@ -8,7 +8,6 @@
 #include "match/GridLab.h"
 #include "match/LutBuilders.h"
 #include "match/Scratch.h"
-#include "plugin/DebugLog.h"
 
 namespace {
 
@@ -20,7 +19,7 @@ struct Transfer {
 };
 
 // Longest row of cells handled at once.
-constexpr int kMaxRow = 256;
+constexpr int kMaxRow = kMaxLutSize;
 
 struct Row {
   float lab[3][kMaxRow];  // grid colours in scaled Lab, when not taken from the cache
@@ -119,37 +118,37 @@ void fillTransfer(const Transfer &tr, MatchLut &lut) {
 }
 
 // Replaces every cell at least r from each face by the mean of the
-// (2r + 1)^3 cells around it; the outer r layers keep their values.
-void smoothInterior(MatchLut &lut, int r) {
+// (2r + 1)^3 cells around it; the outer r layers keep their values. False
+// when the scratch memory could not be had (nothing is smoothed).
+bool smoothInterior(MatchLut &lut, int r) {
   const int n = lut.size;
   if (r <= 0 || n <= 2 * r) {
-    return;
+    return true;
   }
   double *scratch = allocateScratch(boxMeanInteriorScratchCount(n, r));
   if (scratch == nullptr) {
-    debugLog("Tintbridge: not enough memory to smooth the LUT, left unsmoothed\n");
-    return;
+    return false;
   }
   boxMeanInterior(lut.data, lut.data, n, r, scratch);
   freeScratch(scratch);
+  return true;
 }
 
 }  // namespace
 
-void buildDifferentClipsLut(const float *sourcePixels, int sourceWidth, int sourceHeight, int sourceRowBytes,
-                            const float *referencePixels, int referenceWidth, int referenceHeight,
-                            int referenceRowBytes, MatchLut &lut, float smoothing, ColorSpace colorSpace,
-                            PreserveMode preserveMode, const MaskView *sourceMask, const MaskView *referenceMask) {
-  if (lut.data == nullptr || lut.size < 2 || lut.size > 256) {
-    return;  // no grid to fill
+bool buildDifferentClipsLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
+                            ColorSpace colorSpace, PreserveMode preserveMode, const MaskView *sourceMask,
+                            const MaskView *referenceMask) {
+  if (lut.data == nullptr || lut.size < kMinLutSize || lut.size > kMaxLutSize) {
+    return true;  // no grid to fill
   }
   Transfer tr;
   tr.colorSpace = colorSpace;
   tr.preserveMode = preserveMode;
-  computeClipStats(sourcePixels, sourceWidth, sourceHeight, sourceRowBytes, colorSpace, tr.source, sourceMask);
-  computeClipStats(referencePixels, referenceWidth, referenceHeight, referenceRowBytes, colorSpace, tr.reference,
-                   referenceMask);
+  computeClipStats(source, colorSpace, tr.source, sourceMask);
+  computeClipStats(reference, colorSpace, tr.reference, referenceMask);
   fillTransfer(tr, lut);
-  smoothInterior(lut, smoothingRadius(smoothing, lut.size));
+  const bool smoothed = smoothInterior(lut, smoothingRadius(smoothing, lut.size));
   lut.valid.store(true);
+  return smoothed;
 }

@@ -2,8 +2,10 @@
 #ifndef TINTBRIDGE_GRID_LAB_H
 #define TINTBRIDGE_GRID_LAB_H
 
+#include "lut/MatchLut.h"
+
 // The size whose grid colours are converted once per process.
-constexpr int kCachedGridSize = 65;
+constexpr int kCachedGridSize = kMatchLutSize;
 
 // rgbToLab of every grid colour (i, j, k) / (n - 1), or null when n is not
 // the cached size or the table could not be allocated. Row (i, j) starts at

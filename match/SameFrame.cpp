@@ -11,25 +11,15 @@
 #include "match/BoxSmooth.h"
 #include "match/LutBuilders.h"
 #include "match/Scratch.h"
-#include "plugin/DebugLog.h"
+#include "match/Sampling.h"
 
 namespace {
 
 // Four doubles a cell: displacement sums of R, G and B, then the count.
 constexpr int kCellValues = 4;
 
-int sameFrameStep(int width, int height) {
-  int64_t pixels = static_cast<int64_t>(width) * height;
-  if (pixels <= 0) {
-    return 1;
-  }
-  int step = static_cast<int>(std::sqrt(static_cast<double>(pixels) / 50000.0));
-  return step > 1 ? step : 1;
-}
-
-const float *pixelAt(const float *pixels, int64_t x, int64_t y, int rowBytes) {
-  return reinterpret_cast<const float *>(reinterpret_cast<const char *>(pixels) + y * rowBytes) + x * 4;
-}
+// About this many pixel pairs are sampled, counted over the Source.
+constexpr double kSameFrameSamples = 50000.0;
 
 int cellIndex(float value, int n) {
   int index = static_cast<int>(value * static_cast<float>(n - 1) + 0.5f);
@@ -39,23 +29,22 @@ int cellIndex(float value, int n) {
   return index < 0 ? 0 : index;
 }
 
-void fileSamples(const float *sourcePixels, int sourceWidth, int sourceHeight, int sourceRowBytes,
-                 const float *referencePixels, int referenceWidth, int referenceHeight, int referenceRowBytes,
-                 PreserveMode preserveMode, int n, double *cells) {
-  if (sourcePixels == nullptr || referencePixels == nullptr) {
+void fileSamples(const ImageView &source, const ImageView &reference, PreserveMode preserveMode, int n,
+                 double *cells) {
+  if (source.pixels == nullptr || reference.pixels == nullptr) {
     return;
   }
-  const int step = sameFrameStep(sourceWidth, sourceHeight);
-  const int width = sourceWidth < referenceWidth ? sourceWidth : referenceWidth;
-  const int height = sourceHeight < referenceHeight ? sourceHeight : referenceHeight;
+  const int step = samplingStep(source.width, source.height, kSameFrameSamples);
+  const int width = source.width < reference.width ? source.width : reference.width;
+  const int height = source.height < reference.height ? source.height : reference.height;
   if (width <= 0 || height <= 0) {
     return;
   }
   const bool recombine = preserveMode == kPreserveBrightness || preserveMode == kPreserveColors;
   for (int64_t y = 0; y < height; y += step) {
     for (int64_t x = 0; x < width; x += step) {
-      const float *sp = pixelAt(sourcePixels, x, y, sourceRowBytes);
-      const float *rp = pixelAt(referencePixels, x, y, referenceRowBytes);
+      const float *sp = rgbaPixelAt(source, x, y);
+      const float *rp = rgbaPixelAt(reference, x, y);
       float s[3], q[3], filed[3];
       for (int ch = 0; ch < 3; ++ch) {
         s[ch] = clampColor(sp[ch], 0.0f, 1.0f);
@@ -143,11 +132,10 @@ void writeIdentity(MatchLut &lut) {
 
 }  // namespace
 
-void buildSameFrameLut(const float *sourcePixels, int sourceWidth, int sourceHeight, int sourceRowBytes,
-                       const float *referencePixels, int referenceWidth, int referenceHeight, int referenceRowBytes,
-                       MatchLut &lut, float smoothing, PreserveMode preserveMode) {
-  if (lut.data == nullptr || lut.size < 2 || lut.size > 256) {
-    return;  // no grid to fill
+bool buildSameFrameLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
+                       PreserveMode preserveMode) {
+  if (lut.data == nullptr || lut.size < kMinLutSize || lut.size > kMaxLutSize) {
+    return true;  // no grid to fill
   }
   const int n = lut.size;
   const int64_t cellCount = static_cast<int64_t>(n) * n * n;
@@ -158,14 +146,12 @@ void buildSameFrameLut(const float *sourcePixels, int sourceWidth, int sourceHei
     // as the identity, but not marked valid: it does not match the inputs.
     lut.valid.store(false);
     writeIdentity(lut);
-    debugLog("Tintbridge: not enough memory to build the Same Frame LUT\n");
-    return;
+    return false;
   }
   for (size_t v = 0; v < cellDoubles; ++v) {
     cells[v] = 0.0;
   }
-  fileSamples(sourcePixels, sourceWidth, sourceHeight, sourceRowBytes, referencePixels, referenceWidth,
-              referenceHeight, referenceRowBytes, preserveMode, n, cells);
+  fileSamples(source, reference, preserveMode, n, cells);
   // Any positive smoothing smooths, with a radius of at least one cell.
   int r = smoothingRadius(smoothing, n);
   if (smoothing > 0.0f && r < 1) {
@@ -175,4 +161,5 @@ void buildSameFrameLut(const float *sourcePixels, int sourceWidth, int sourceHei
   writeEntries(lut, cells);
   freeScratch(cells);
   lut.valid.store(true);
+  return true;
 }

@@ -1,5 +1,8 @@
-// Declares the five clips and ten parameters; the same in every context.
-#include "plugin/Actions.h"
+// Declares the effect's properties, and its five clips and ten parameters, the
+// same in every context.
+#include "plugin/Describe.h"
+
+#include "plugin/Names.h"
 #include "plugin/HostSuites.h"
 
 namespace {
@@ -49,44 +52,62 @@ void defineChoice(OfxParamSetHandle params, const char *name, const char *label,
 
 }  // namespace
 
+OfxStatus describeAction(OfxImageEffectHandle descriptor) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = nullptr;
+  gHostSuites.imageEffectSuite->getPropertySet(descriptor, &set);
+  props->propSetString(set, kOfxPropLabel, 0, "Tintbridge");
+  props->propSetString(set, kOfxImageEffectPluginPropGrouping, 0, "Lumenforge");
+  props->propSetString(set, kOfxImageEffectPropSupportedContexts, 0, kOfxImageEffectContextGeneral);
+  props->propSetString(set, kOfxImageEffectPropSupportedContexts, 1, kOfxImageEffectContextFilter);
+  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 0, kOfxBitDepthFloat);
+  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 1, kOfxBitDepthShort);
+  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 2, kOfxBitDepthByte);
+  props->propSetInt(set, kOfxImageEffectPropSupportsMultiResolution, 0, 1);
+  props->propSetInt(set, kOfxImageEffectPropSupportsTiles, 0, 1);
+  props->propSetInt(set, kOfxImageEffectPropTemporalClipAccess, 0, 0);
+  props->propSetString(set, kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe);
+  return kOfxStatOK;
+}
+
 OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySetHandle /*inArgs*/) {
   static const char *const imageComponents[] = {kOfxImageComponentRGBA, kOfxImageComponentRGB};
   static const char *const maskComponents[] = {kOfxImageComponentAlpha, kOfxImageComponentRGBA,
                                                kOfxImageComponentRGB};
-  defineClip(descriptor, "Source", imageComponents, 2, false, false, nullptr);
-  defineClip(descriptor, "Reference", imageComponents, 2, true, false, nullptr);
-  defineClip(descriptor, "SourceMask", maskComponents, 3, true, true, "Source Mask");
-  defineClip(descriptor, "ReferenceMask", maskComponents, 3, true, true, "Reference Mask");
-  defineClip(descriptor, "Output", imageComponents, 2, false, false, nullptr);
+  defineClip(descriptor, kClipSource, imageComponents, 2, false, false, nullptr);
+  defineClip(descriptor, kClipReference, imageComponents, 2, true, false, nullptr);
+  defineClip(descriptor, kClipSourceMask, maskComponents, 3, true, true, "Source Mask");
+  defineClip(descriptor, kClipReferenceMask, maskComponents, 3, true, true, "Reference Mask");
+  defineClip(descriptor, kClipOutput, imageComponents, 2, false, false, nullptr);
 
   OfxParamSetHandle params = nullptr;
   gHostSuites.imageEffectSuite->getParamSet(descriptor, &params);
 
-  defineStrength(params, "strength", "Mix", "How much of the color match to apply (0 = original, 1 = fully matched)",
+  defineStrength(params, kParamStrength, "Mix", "How much of the color match to apply (0 = original, 1 = fully matched)",
                  true);
-  defineStrength(params, "strengthR", "Red Mix", "Fine-tune the red channel match", false);
-  defineStrength(params, "strengthG", "Green Mix", "Fine-tune the green channel match", false);
-  defineStrength(params, "strengthB", "Blue Mix", "Fine-tune the blue channel match", false);
+  defineStrength(params, kParamStrengthR, "Red Mix", "Fine-tune the red channel match", false);
+  defineStrength(params, kParamStrengthG, "Green Mix", "Fine-tune the green channel match", false);
+  defineStrength(params, kParamStrengthB, "Blue Mix", "Fine-tune the blue channel match", false);
 
   static const char *const modeOptions[] = {"Different Clips", "Same Frame"};
-  defineChoice(params, "matchMode", "Mode",
+  defineChoice(params, kParamMatchMode, "Mode",
                "Different Clips: For matching separate footage. Same Frame: For matching two grades of the same image",
                modeOptions, 2);
   static const char *const preserveOptions[] = {"Nothing (Full Match)", "Original Brightness", "Original Colors"};
-  defineChoice(params, "preserveMode", "Preserve", "Keep certain aspects of your original image while matching others",
+  defineChoice(params, kParamPreserveMode, "Preserve", "Keep certain aspects of your original image while matching others",
                preserveOptions, 3);
 
   const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
-  OfxPropertySetHandle pathSet = defineParam(params, kOfxParamTypeString, "exportPath", "Save To",
+  OfxPropertySetHandle pathSet = defineParam(params, kOfxParamTypeString, kParamExportPath, "Save To",
                                              "Where to save the exported LUT file (leave empty for desktop)");
   props->propSetString(pathSet, kOfxParamPropDefault, 0, "");
   props->propSetString(pathSet, kOfxParamPropStringMode, 0, kOfxParamStringIsFilePath);
   props->propSetInt(pathSet, kOfxParamPropStringFilePathExists, 0, 0);
 
-  defineParam(params, kOfxParamTypePushButton, "exportButton", "Save as .cube LUT", "Export current LUT to .cube file");
-  defineParam(params, kOfxParamTypePushButton, "exportCDLButton", "Save as .cdl",
+  defineParam(params, kOfxParamTypePushButton, kParamExportButton, "Save as .cube LUT", "Export current LUT to .cube file");
+  defineParam(params, kOfxParamTypePushButton, kParamExportCdlButton, "Save as .cdl",
               "Export a simplified CDL version (for use in other applications)");
-  defineParam(params, kOfxParamTypePushButton, "rebuildButton", "Refresh",
+  defineParam(params, kOfxParamTypePushButton, kParamRebuildButton, "Refresh",
               "Recalculate the color match (use if something looks wrong)");
   return kOfxStatOK;
 }

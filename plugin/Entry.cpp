@@ -5,7 +5,10 @@
 #include <new>
 
 #include "ofx/OfxApi.h"
-#include "plugin/Actions.h"
+#include "plugin/Describe.h"
+#include "plugin/Instance.h"
+#include "plugin/InstanceChanged.h"
+#include "plugin/RenderAction.h"
 #include "plugin/HostSuites.h"
 
 HostSuites gHostSuites = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
@@ -13,6 +16,8 @@ HostSuites gHostSuites = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 
 namespace {
 
 void setHost(OfxHost *host) { gHostSuites.ofxHost = host; }
+
+OfxStatus loadAction();
 
 OfxStatus dispatch(const char *action, const void *handle, OfxPropertySetHandle inArgs,
                    OfxPropertySetHandle outArgs) {
@@ -57,8 +62,6 @@ const void *fetch(const char *name) {
   return host->fetchSuite(host->host, name, 1);
 }
 
-}  // namespace
-
 OfxStatus loadAction() {
   gHostSuites.propertySuite = static_cast<const OfxPropertySuiteV1 *>(fetch(kOfxPropertySuite));
   gHostSuites.imageEffectSuite = static_cast<const OfxImageEffectSuiteV1 *>(fetch(kOfxImageEffectSuite));
@@ -75,23 +78,7 @@ OfxStatus loadAction() {
   return kOfxStatOK;
 }
 
-OfxStatus describeAction(OfxImageEffectHandle descriptor) {
-  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
-  OfxPropertySetHandle set = nullptr;
-  gHostSuites.imageEffectSuite->getPropertySet(descriptor, &set);
-  props->propSetString(set, kOfxPropLabel, 0, "Tintbridge");
-  props->propSetString(set, kOfxImageEffectPluginPropGrouping, 0, "Lumenforge");
-  props->propSetString(set, kOfxImageEffectPropSupportedContexts, 0, kOfxImageEffectContextGeneral);
-  props->propSetString(set, kOfxImageEffectPropSupportedContexts, 1, kOfxImageEffectContextFilter);
-  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 0, kOfxBitDepthFloat);
-  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 1, kOfxBitDepthShort);
-  props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 2, kOfxBitDepthByte);
-  props->propSetInt(set, kOfxImageEffectPropSupportsMultiResolution, 0, 1);
-  props->propSetInt(set, kOfxImageEffectPropSupportsTiles, 0, 1);
-  props->propSetInt(set, kOfxImageEffectPropTemporalClipAccess, 0, 0);
-  props->propSetString(set, kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe);
-  return kOfxStatOK;
-}
+}  // namespace
 
 extern "C" {
 OfxExport int OfxGetNumberOfPlugins(void) { return 1; }

@@ -6,47 +6,12 @@
 #include <utility>
 #include <vector>
 
-#include "plugin/Actions.h"
+#include "plugin/Instance.h"
+#include "plugin/LutCache.h"
+#include "plugin/Names.h"
 #include "plugin/DebugLog.h"
 #include "plugin/HostSuites.h"
 #include "plugin/MatchInstance.h"
-
-LutPool::~LutPool() {
-  for (int i = 0; i < count; ++i) delete spare[i];
-}
-
-namespace {
-
-void returnToPool(const std::shared_ptr<LutPool> &pool, MatchLut *grid) noexcept {
-  {
-    std::lock_guard<std::mutex> guard(pool->lock);
-    if (pool->count < 2) {
-      pool->spare[pool->count++] = grid;
-      return;
-    }
-  }
-  delete grid;
-}
-
-}  // namespace
-
-std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool) {
-  MatchLut *grid = nullptr;
-  if (pool) {
-    std::lock_guard<std::mutex> guard(pool->lock);
-    if (pool->count > 0) grid = pool->spare[--pool->count];
-  }
-  if (grid == nullptr) grid = new (std::nothrow) MatchLut();
-  if (grid == nullptr) return nullptr;
-  try {
-    if (!pool) return std::shared_ptr<MatchLut>(grid);
-    std::shared_ptr<LutPool> keep = pool;
-    return std::shared_ptr<MatchLut>(grid, [keep](MatchLut *g) { returnToPool(keep, g); });
-  } catch (...) {
-    // A failed shared_ptr construction has already disposed of the grid.
-    return nullptr;
-  }
-}
 
 namespace {
 
@@ -88,18 +53,6 @@ MatchInstance *findInstance(OfxImageEffectHandle effect) {
   return static_cast<MatchInstance *>(data);
 }
 
-std::shared_ptr<MatchLut> usableLut(MatchInstance &instance) {
-  std::lock_guard<std::mutex> guard(instance.stateLock);
-  if (!instance.lut || !instance.lut->valid || instance.lut->data == nullptr) return nullptr;
-  return instance.lut;
-}
-
-void invalidateLut(MatchInstance &instance) {
-  std::lock_guard<std::mutex> guard(instance.stateLock);
-  ++instance.generation;
-  if (instance.lut) instance.lut->valid = false;
-}
-
 OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
   debugLog("Tintbridge: CREATE INSTANCE\n");
   if (gHostSuites.memorySuite == nullptr) return kOfxStatErrMissingHostFeature;
@@ -112,25 +65,25 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
   instance->effect = effect;
 
   const OfxImageEffectSuiteV1 *fx = gHostSuites.imageEffectSuite;
-  fx->clipGetHandle(effect, "Source", &instance->sourceClip, nullptr);
-  fx->clipGetHandle(effect, "Reference", &instance->referenceClip, nullptr);
-  fx->clipGetHandle(effect, "Output", &instance->outputClip, nullptr);
-  fx->clipGetHandle(effect, "SourceMask", &instance->sourceMaskClip, nullptr);
-  fx->clipGetHandle(effect, "ReferenceMask", &instance->referenceMaskClip, nullptr);
+  fx->clipGetHandle(effect, kClipSource, &instance->sourceClip, nullptr);
+  fx->clipGetHandle(effect, kClipReference, &instance->referenceClip, nullptr);
+  fx->clipGetHandle(effect, kClipOutput, &instance->outputClip, nullptr);
+  fx->clipGetHandle(effect, kClipSourceMask, &instance->sourceMaskClip, nullptr);
+  fx->clipGetHandle(effect, kClipReferenceMask, &instance->referenceMaskClip, nullptr);
 
   OfxParamSetHandle params = nullptr;
   fx->getParamSet(effect, &params);
   const OfxParameterSuiteV1 *ps = gHostSuites.parameterSuite;
-  ps->paramGetHandle(params, "strength", &instance->strengthParam, nullptr);
-  ps->paramGetHandle(params, "strengthR", &instance->strengthRParam, nullptr);
-  ps->paramGetHandle(params, "strengthG", &instance->strengthGParam, nullptr);
-  ps->paramGetHandle(params, "strengthB", &instance->strengthBParam, nullptr);
-  ps->paramGetHandle(params, "matchMode", &instance->matchModeParam, nullptr);
-  ps->paramGetHandle(params, "preserveMode", &instance->preserveModeParam, nullptr);
-  ps->paramGetHandle(params, "exportPath", &instance->exportPathParam, nullptr);
-  ps->paramGetHandle(params, "exportButton", &instance->exportButtonParam, nullptr);
-  ps->paramGetHandle(params, "exportCDLButton", &instance->exportCdlButtonParam, nullptr);
-  ps->paramGetHandle(params, "rebuildButton", &instance->rebuildButtonParam, nullptr);
+  ps->paramGetHandle(params, kParamStrength, &instance->strengthParam, nullptr);
+  ps->paramGetHandle(params, kParamStrengthR, &instance->strengthRParam, nullptr);
+  ps->paramGetHandle(params, kParamStrengthG, &instance->strengthGParam, nullptr);
+  ps->paramGetHandle(params, kParamStrengthB, &instance->strengthBParam, nullptr);
+  ps->paramGetHandle(params, kParamMatchMode, &instance->matchModeParam, nullptr);
+  ps->paramGetHandle(params, kParamPreserveMode, &instance->preserveModeParam, nullptr);
+  ps->paramGetHandle(params, kParamExportPath, &instance->exportPathParam, nullptr);
+  ps->paramGetHandle(params, kParamExportButton, &instance->exportButtonParam, nullptr);
+  ps->paramGetHandle(params, kParamExportCdlButton, &instance->exportCdlButtonParam, nullptr);
+  ps->paramGetHandle(params, kParamRebuildButton, &instance->rebuildButtonParam, nullptr);
 
   // A grid that cannot be had now is tried again by the first render.
   try {
@@ -139,7 +92,7 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
     instance->lutPool.reset();
   }
   instance->lut = takePooledLut(instance->lutPool);
-  if (instance->lut) instance->lut->allocate(65);
+  if (instance->lut) instance->lut->allocate(kMatchLutSize);
 
   instance->cachedSourceTime = -1.0;
   instance->cachedReferenceTime = -1.0;

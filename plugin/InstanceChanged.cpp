@@ -2,8 +2,11 @@
 // LUT stale when something that shapes it changed.
 #include <cstring>
 
-#include "export/ExportCommands.h"
-#include "plugin/Actions.h"
+#include "plugin/InstanceChanged.h"
+
+#include "plugin/ExportCommands.h"
+#include "plugin/LutCache.h"
+#include "plugin/Names.h"
 #include "plugin/DebugLog.h"
 #include "plugin/HostSuites.h"
 #include "plugin/MatchInstance.h"
@@ -16,14 +19,14 @@ OfxStatus instanceChanged(OfxImageEffectHandle effect, OfxPropertySetHandle inAr
   char *name = nullptr;
   props->propGetString(inArgs, kOfxPropName, 0, &name);
   if (name != nullptr) {
-    if (std::strcmp(name, "exportButton") == 0) {
+    if (std::strcmp(name, kParamExportButton) == 0) {
       if (!exportCube(*instance, effect)) return kOfxStatOK;
-    } else if (std::strcmp(name, "exportCDLButton") == 0) {
+    } else if (std::strcmp(name, kParamExportCdlButton) == 0) {
       if (!exportCdl(*instance, effect)) return kOfxStatOK;
-    } else if (std::strcmp(name, "rebuildButton") == 0) {
+    } else if (std::strcmp(name, kParamRebuildButton) == 0) {
       invalidateLut(*instance);
       debugLog("Tintbridge: LUT invalidated - will rebuild on next render\n");
-    } else if (std::strcmp(name, "matchMode") == 0 || std::strcmp(name, "preserveMode") == 0) {
+    } else if (std::strcmp(name, kParamMatchMode) == 0 || std::strcmp(name, kParamPreserveMode) == 0) {
       invalidateLut(*instance);
       debugLog("Tintbridge: Parameter changed - LUT invalidated\n");
     }

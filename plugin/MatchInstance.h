@@ -14,22 +14,7 @@
 typedef int MatchMode;
 enum : int { kMatchDifferentClips = 0, kMatchSameFrame = 1 };
 
-// Returns released grids for reuse. A grid comes back only when the last
-// reference to it is dropped, so a build never writes a grid that a render or
-// an export is still reading.
-struct LutPool {
-  std::mutex lock;
-  MatchLut *spare[2] = {nullptr, nullptr};
-  int count = 0;
-  LutPool() = default;
-  ~LutPool();
-  LutPool(const LutPool &) = delete;
-  LutPool &operator=(const LutPool &) = delete;
-};
-
-// A grid for the next build: a pooled one, else a new empty one; null when
-// there is no memory.
-std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool);
+struct LutPool;
 
 struct MatchInstance {
   OfxImageEffectHandle effect;
@@ -78,12 +63,5 @@ struct MatchInstance {
 
 // The record attached to an effect, or null.
 MatchInstance *findInstance(OfxImageEffectHandle effect);
-
-// Takes a consistent reference to the instance's LUT when it is valid and has
-// a grid; null otherwise.
-std::shared_ptr<MatchLut> usableLut(MatchInstance &instance);
-
-// Clears `valid` of the published LUT; never waits for a build.
-void invalidateLut(MatchInstance &instance);
 
 #endif

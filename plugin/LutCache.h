@@ -1,0 +1,59 @@
+// The instance's LUT: the keys of the inputs it was built from, the build,
+// publishing, invalidation, and the pool of grids that rebuilds reuse.
+#ifndef TINTBRIDGE_LUT_CACHE_H
+#define TINTBRIDGE_LUT_CACHE_H
+
+#include <memory>
+#include <mutex>
+
+#include "lut/MatchLut.h"
+#include "plugin/ClipImages.h"
+
+struct MatchInstance;
+
+// Returns released grids for reuse. A grid comes back only when the last
+// reference to it is dropped, so a build never writes a grid that a render or
+// an export is still reading.
+struct LutPool {
+  std::mutex lock;
+  MatchLut *spare[2] = {nullptr, nullptr};
+  int count = 0;
+  LutPool() = default;
+  ~LutPool();
+  LutPool(const LutPool &) = delete;
+  LutPool &operator=(const LutPool &) = delete;
+};
+
+// A grid for the next build: a pooled one, else a new empty one; null when
+// there is no memory.
+std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool);
+
+// What a LUT is built from, besides the pixels.
+struct BuildInputs {
+  double time;
+  int matchMode;
+  int preserveMode;
+  bool hasSourceMask;
+  bool hasReferenceMask;
+};
+
+// The clip images one build reads.
+struct BuildImages {
+  const ClipImage *source;
+  const ClipImage *reference;
+  const ClipImage *sourceMask;
+  const ClipImage *referenceMask;
+};
+
+// The LUT to apply for these inputs: the published one when its keys match,
+// else a fresh build that is then published. Null when nothing applies.
+std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInputs &in, const BuildImages &images);
+
+// Takes a consistent reference to the instance's LUT when it is valid and has
+// a grid; null otherwise.
+std::shared_ptr<MatchLut> usableLut(MatchInstance &instance);
+
+// Clears `valid` of the published LUT; never waits for a build.
+void invalidateLut(MatchInstance &instance);
+
+#endif

@@ -1,0 +1,92 @@
+// The render and is-identity actions: fetch the clips' images at the render
+// time, read the parameters, find or build the LUT and map the render window.
+#include "plugin/RenderAction.h"
+
+#include <memory>
+
+#include "lut/Mix.h"
+#include "lut/PixelKernels.h"
+#include "plugin/ClipImages.h"
+#include "plugin/HostSuites.h"
+#include "plugin/LutCache.h"
+#include "plugin/MatchInstance.h"
+#include "plugin/Names.h"
+#include "plugin/Params.h"
+
+namespace {
+
+enum { kSource, kReference, kOutput, kSourceMask, kReferenceMask, kImageCount };
+
+void releaseInOrder(ClipImage *images, const int (&order)[kImageCount]) {
+  for (int i : order) releaseImage(images[i]);
+}
+
+}  // namespace
+
+OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs) {
+  MatchInstance *instance = findInstance(effect);
+  if (instance == nullptr) return kOfxStatErrBadHandle;
+
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  double time = 0.0;
+  props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
+  int window[4] = {0, 0, 0, 0};
+  props->propGetIntN(inArgs, kOfxImageEffectPropRenderWindow, 4, window);
+
+  const OfxImageClipHandle clips[kImageCount] = {instance->sourceClip, instance->referenceClip, instance->outputClip,
+                                                 instance->sourceMaskClip, instance->referenceMaskClip};
+  OfxPropertySetHandle handles[kImageCount];
+  for (int i = 0; i < kImageCount; ++i) handles[i] = fetchImage(clips[i], time);
+  ClipImage images[kImageCount];
+  for (int i = 0; i < kImageCount; ++i) images[i] = readImage(handles[i], i == kSourceMask || i == kReferenceMask);
+
+  if (!images[kSource].usable || !images[kOutput].usable) {
+    releaseInOrder(images, {kSource, kReference, kOutput, kSourceMask, kReferenceMask});
+    return kOfxStatFailed;
+  }
+
+  const double strength = paramDoubleAt(instance->strengthParam, time, 1.0);
+  const double strengthR = paramDoubleAt(instance->strengthRParam, time, 1.0);
+  const double strengthG = paramDoubleAt(instance->strengthGParam, time, 1.0);
+  const double strengthB = paramDoubleAt(instance->strengthBParam, time, 1.0);
+  BuildInputs in;
+  in.time = time;
+  in.matchMode = paramIntAt(instance->matchModeParam, time, 0);
+  in.preserveMode = paramIntAt(instance->preserveModeParam, time, 0);
+  in.hasSourceMask = images[kSourceMask].usable;
+  in.hasReferenceMask = images[kReferenceMask].usable;
+
+  std::shared_ptr<MatchLut> lut;
+  if (images[kReference].usable) {
+    const BuildImages build = {&images[kSource], &images[kReference], &images[kSourceMask], &images[kReferenceMask]};
+    lut = lutForRender(*instance, in, build);
+  }
+
+  // The part of the window that lies inside the output.
+  const PixelImage &dst = images[kOutput].pixels;
+  const int x1 = window[0] > dst.x1 ? window[0] : dst.x1;
+  const int y1 = window[1] > dst.y1 ? window[1] : dst.y1;
+  const int x2 = window[2] < dst.x2 ? window[2] : dst.x2;
+  const int y2 = window[3] < dst.y2 ? window[3] : dst.y2;
+  if (x2 > x1 && y2 > y1) {
+    mapImage(images[kSource].pixels, dst, x1, y1, x2, y2, lut.get(),
+             mixStrengths(strength, strengthR, strengthG, strengthB));
+  }
+
+  releaseInOrder(images, {kSource, kReference, kSourceMask, kReferenceMask, kOutput});
+  return kOfxStatOK;
+}
+
+OfxStatus isIdentityAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs, OfxPropertySetHandle outArgs) {
+  MatchInstance *instance = findInstance(effect);
+  if (instance == nullptr) return kOfxStatErrBadHandle;
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  double time = 0.0;
+  props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
+  if (paramDoubleAt(instance->strengthParam, time, 1.0) <= 0.0) {
+    props->propSetString(outArgs, kOfxPropName, 0, kClipSource);
+    props->propSetDouble(outArgs, kOfxPropTime, 0, time);
+    return kOfxStatOK;
+  }
+  return kOfxStatReplyDefault;
+}
