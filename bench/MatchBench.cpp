@@ -50,16 +50,13 @@ const Frames &frames() {
 void differentClips(MatchLut &lut, PreserveMode preserve, bool masks, float smoothing) {
   const Frames &f = frames();
   lut.allocate(65);
-  buildDifferentClipsLut(f.source.data(), kWidth, kHeight, kRowBytes, f.reference.data(), kWidth, kHeight,
-                         kRowBytes, lut, smoothing, kColorSpaceLab, preserve, masks ? &f.sourceView : nullptr,
-                         masks ? &f.referenceView : nullptr);
+  buildDifferentClipsLut(ImageView{f.source.data(), kWidth, kHeight, kRowBytes, 4}, ImageView{f.reference.data(), kWidth, kHeight, kRowBytes, 4}, lut, smoothing, kColorSpaceLab, preserve, masks ? &f.sourceView : nullptr, masks ? &f.referenceView : nullptr);
 }
 
 void sameFrame(MatchLut &lut, PreserveMode preserve, float smoothing) {
   const Frames &f = frames();
   lut.allocate(65);
-  buildSameFrameLut(f.source.data(), kWidth, kHeight, kRowBytes, f.reference.data(), kWidth, kHeight, kRowBytes,
-                    lut, smoothing, preserve);
+  buildSameFrameLut(ImageView{f.source.data(), kWidth, kHeight, kRowBytes, 4}, ImageView{f.reference.data(), kWidth, kHeight, kRowBytes, 4}, lut, smoothing, preserve);
 }
 
 void BM_DifferentClips(benchmark::State &state) {
@@ -87,7 +84,7 @@ void BM_ClipStats(benchmark::State &state) {
   const MaskView *mask = state.range(0) != 0 ? &f.sourceView : nullptr;
   for (auto _ : state) {
     ClipStats stats;
-    computeClipStats(f.source.data(), kWidth, kHeight, kRowBytes, kColorSpaceLab, stats, mask);
+    computeClipStats(ImageView{f.source.data(), kWidth, kHeight, kRowBytes, 4}, kColorSpaceLab, stats, mask);
     benchmark::DoNotOptimize(stats);
   }
 }

@@ -35,7 +35,7 @@ inline const float *rgbaPixelAt(const ImageView &view, int64_t x, int64_t y) {
 }
 
 // Bytes per component of the depths the kernels read and write.
-enum PixelDepth : int { kDepthUnusable = 0, kDepthByte = 1, kDepthShort = 2, kDepthFloat = 4 };
+enum ComponentDepth : int { kDepthUnusable = 0, kDepthByte = 1, kDepthShort = 2, kDepthFloat = 4 };
 
 // Typed pixels with bounds that need not start at 0; `data` is the pixel at
 // (x1, y1).

@@ -8,7 +8,8 @@
 
 #include "ExportTestSupport.h"
 #include "FakeHost.h"
-#include "export/ExportCommands.h"
+#include "plugin/ExportCommands.h"
+#include "plugin/LutCache.h"
 #include "export/ExportPaths.h"
 
 using namespace exporttest;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "ExportTestSupport.h"
-#include "export/ExportCommands.h"
+#include "plugin/ExportCommands.h"
 #include "export/ExportPaths.h"
 
 using namespace exporttest;

@@ -29,6 +29,8 @@
 #include "match/LutBuilders.h"
 #include "match/Scratch.h"
 #include "plugin/DebugLog.h"
+#include "plugin/LutCache.h"
+#include "plugin/MatchInstance.h"
 
 // ---- Heap allocations that fail on request ----
 //
@@ -324,30 +326,49 @@ void keepLine(const char *line) { gLines.push_back(line); }
 }  // namespace
 
 TEST(HeapFaults, BuildersWithoutScratchMemoryStillLeaveAUsableGrid) {
-  // In-process: the builders of the core, with the scratch hook.
+  // In-process: the builders and the plug-in's LUT cache, with the scratch hook.
   std::shared_ptr<Image> src = gradient(0.1f), ref = gradient(0.6f);
-  const float *s = static_cast<const float *>(src->data());
-  const float *r = static_cast<const float *>(ref->data());
-  setDebugLogSink(keepLine);
-  gLines.clear();
+  const ImageView s{static_cast<const float *>(src->data()), 8, 6, src->rowBytes(), 4};
+  const ImageView r{static_cast<const float *>(ref->data()), 8, 6, ref->rowBytes(), 4};
 
   MatchLut smoothed, unsmoothed;
   ASSERT_TRUE(smoothed.allocate(17));
   ASSERT_TRUE(unsmoothed.allocate(17));
-  buildDifferentClipsLut(s, 8, 6, src->rowBytes(), r, 8, 6, ref->rowBytes(), smoothed, 5.0f, 1, 0, nullptr, nullptr);
+  EXPECT_TRUE(buildDifferentClipsLut(s, r, smoothed, 5.0f, 1, 0, nullptr, nullptr));
   failNextScratchAllocation();
-  buildDifferentClipsLut(s, 8, 6, src->rowBytes(), r, 8, 6, ref->rowBytes(), unsmoothed, 5.0f, 1, 0, nullptr,
-                         nullptr);
+  EXPECT_FALSE(buildDifferentClipsLut(s, r, unsmoothed, 5.0f, 1, 0, nullptr, nullptr));
   EXPECT_TRUE(unsmoothed.valid.load());
-  EXPECT_TRUE(contains(gLines, "Tintbridge: not enough memory to smooth the LUT, left unsmoothed\n"));
   for (int i = 0; i < 17 * 17 * 17 * 3; ++i) ASSERT_TRUE(std::isfinite(unsmoothed.data[i])) << i;
 
   MatchLut same;
   ASSERT_TRUE(same.allocate(17));
   failNextScratchAllocation();
-  buildSameFrameLut(s, 8, 6, src->rowBytes(), r, 8, 6, ref->rowBytes(), same, 5.0f, 0);
+  EXPECT_FALSE(buildSameFrameLut(s, r, same, 5.0f, 0));
   EXPECT_FALSE(same.valid.load()) << "a grid built without its scratch memory must not claim to match";
   for (int i = 0; i < 17 * 17 * 17 * 3; ++i) ASSERT_TRUE(std::isfinite(same.data[i])) << i;
+
+  // The cache says why, once per build, and publishes what the builder left.
+  setDebugLogSink(keepLine);
+  const struct {
+    int mode;
+    const char *line;
+    bool valid;
+  } kCases[] = {{0, "Tintbridge: not enough memory to smooth the LUT, left unsmoothed\n", true},
+                {1, "Tintbridge: not enough memory to build the Same Frame LUT\n", false}};
+  for (const auto &c : kCases) {
+    gLines.clear();
+    MatchInstance instance{};
+    ClipImage source, reference, none;
+    source.pixels = PixelImage{static_cast<char *>(src->data()), src->rowBytes(), 0, 0, 8, 6, 8, 6, kDepthFloat, 4};
+    reference.pixels = PixelImage{static_cast<char *>(ref->data()), ref->rowBytes(), 0, 0, 8, 6, 8, 6, kDepthFloat, 4};
+    source.usable = reference.usable = true;
+    failNextScratchAllocation();
+    const std::shared_ptr<MatchLut> lut =
+        lutForRender(instance, BuildInputs{0.0, c.mode, 0, false, false}, BuildImages{&source, &reference, &none, &none});
+    ASSERT_TRUE(lut) << c.mode;
+    EXPECT_EQ(lut->valid.load(), c.valid) << c.mode;
+    EXPECT_EQ(gLines, std::vector<std::string>{c.line}) << c.mode;
+  }
   setDebugLogSink(nullptr);
 }
 

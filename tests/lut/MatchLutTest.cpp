@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lut/FastLookup.h"
+#include "lut/PixelLoop.h"
 #include "lut/MatchLut.h"
 
 namespace {

@@ -20,7 +20,7 @@ void expectDefaults(const ClipStats &s) {
 
 ClipStats statsOf(const TestImage &image, ColorSpace space, const MaskView *mask = nullptr) {
   ClipStats s;
-  computeClipStats(image.data(), image.width, image.height, image.rowBytes(), space, s, mask);
+  computeClipStats(image.view(), space, s, mask);
   return s;
 }
 
@@ -50,13 +50,13 @@ TEST(ClipStats, UniformImage) {
 TEST(ClipStats, DegenerateInputsGiveDefaults) {
   TestImage image = makeImage(8, 8, 0.1f, 0.2f, 0.3f);
   ClipStats s;
-  computeClipStats(image.data(), 8, 0, image.rowBytes(), kColorSpaceLab, s, nullptr);
+  computeClipStats(ImageView{image.data(), 8, 0, image.rowBytes(), 4}, kColorSpaceLab, s, nullptr);
   expectDefaults(s);
-  computeClipStats(image.data(), 0, 8, image.rowBytes(), 0, s, nullptr);
+  computeClipStats(ImageView{image.data(), 0, 8, image.rowBytes(), 4}, 0, s, nullptr);
   expectDefaults(s);
-  computeClipStats(image.data(), -8, 8, image.rowBytes(), 0, s, nullptr);
+  computeClipStats(ImageView{image.data(), -8, 8, image.rowBytes(), 4}, 0, s, nullptr);
   expectDefaults(s);
-  computeClipStats(nullptr, 8, 8, 128, 0, s, nullptr);
+  computeClipStats(ImageView{nullptr, 8, 8, 128, 4}, 0, s, nullptr);
   expectDefaults(s);
   TestMask reject(8, 8, 1, 0.49f);
   s = statsOf(image, kColorSpaceLab, &reject.view);
@@ -135,7 +135,7 @@ TEST(ClipStats, BottomUpRowsGiveTheSameStatistics) {
     for (int x = 0; x < 120; ++x)
       for (int c = 0; c < 4; ++c) flipped.at(x, 89 - y)[c] = image.at(x, y)[c];
   ClipStats up;
-  computeClipStats(flipped.at(0, 89), 120, 90, -flipped.rowBytes(), kColorSpaceLab, up, nullptr);
+  computeClipStats(ImageView{flipped.at(0, 89), 120, 90, -flipped.rowBytes(), 4}, kColorSpaceLab, up, nullptr);
   for (int k = 0; k < 3; ++k) {
     EXPECT_EQ(down.mean[k], up.mean[k]);
     EXPECT_EQ(down.deviation[k], up.deviation[k]);

@@ -1,10 +1,8 @@
 #include "MatchTestSupport.h"
 
 #include <cmath>
-#include <mutex>
 #include <string>
 
-#include "plugin/DebugLog.h"
 
 TestImage makePicture(int width, int height) {
   TestImage image = makeImage(width, height, 0.0f, 0.0f, 0.0f);
@@ -81,14 +79,6 @@ void literalWindow(const float *in, float *out, int n, int r, int channels, bool
       }
 }
 
-std::mutex gLogMutex;
-std::vector<std::string> gLog;
-
-void captureLine(const char *line) {
-  std::lock_guard<std::mutex> hold(gLogMutex);
-  gLog.emplace_back(line);
-}
-
 }  // namespace
 
 void literalInteriorSmooth(const float *in, float *out, int n, int r, int channels) {
@@ -97,17 +87,4 @@ void literalInteriorSmooth(const float *in, float *out, int n, int r, int channe
 
 void literalCutMean(const float *in, float *out, int n, int r, int channels) {
   literalWindow(in, out, n, r, channels, false);
-}
-
-void startCapturingLog() {
-  std::lock_guard<std::mutex> hold(gLogMutex);
-  gLog.clear();
-  setDebugLogSink(captureLine);
-}
-
-std::vector<std::string> capturedLog() {
-  std::lock_guard<std::mutex> hold(gLogMutex);
-  std::vector<std::string> lines;
-  lines.swap(gLog);
-  return lines;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "lut/ImageView.h"
 #include "lut/MatchLut.h"
 
 // RGBA float image, rows top-down; rowBytes of a view may point bottom-up.
@@ -17,6 +18,7 @@ struct TestImage {
   float *at(int x, int y) { return pixels.data() + (static_cast<size_t>(y) * width + x) * 4; }
   const float *data() const { return pixels.data(); }
   int rowBytes() const { return width * 16; }
+  ImageView view() const { return ImageView{data(), width, height, rowBytes(), 4}; }
 };
 
 inline TestImage makeImage(int width, int height, float r, float g, float b) {
@@ -61,9 +63,5 @@ void literalInteriorSmooth(const float *in, float *out, int n, int r, int channe
 // Cut-window mean (up to four channels): every cell gets the float running sum over the in-grid
 // part of its window divided by the number of cells in it.
 void literalCutMean(const float *in, float *out, int n, int r, int channels);
-
-// The debug lines written since the last call, captured through the sink.
-void startCapturingLog();
-std::vector<std::string> capturedLog();
 
 #endif

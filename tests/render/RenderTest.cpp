@@ -126,10 +126,9 @@ TEST(RenderPixels, MatchesInProcessBuildAndMix) {
       const float *sp = static_cast<const float *>(src->data());
       const float *rp = static_cast<const float *>(ref->data());
       if (mode == 1)
-        buildSameFrameLut(sp, W, H, src->rowBytes(), rp, W, H, ref->rowBytes(), lut, 5.0f, preserve);
+        buildSameFrameLut(ImageView{sp, W, H, src->rowBytes(), 4}, ImageView{rp, W, H, ref->rowBytes(), 4}, lut, 5.0f, preserve);
       else
-        buildDifferentClipsLut(sp, W, H, src->rowBytes(), rp, W, H, ref->rowBytes(), lut, 5.0f, 1, preserve, nullptr,
-                               nullptr);
+        buildDifferentClipsLut(ImageView{sp, W, H, src->rowBytes(), 4}, ImageView{rp, W, H, ref->rowBytes(), 4}, lut, 5.0f, 1, preserve, nullptr, nullptr);
       const float s[3] = {static_cast<float>(0.5 * 0.8), static_cast<float>(1.0 * 0.8), 0.0f};
       for (int y = 0; y < H; y += 3)
         for (int x = 0; x < W; x += 5) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "export/ExportCommands.h"
+#include "plugin/ExportCommands.h"
 #include "export/ExportPaths.h"
 #include "windows/WindowsSupport.h"
 
