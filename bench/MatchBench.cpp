@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "LiteralSmoothing.h"
+#include "support/LiteralSmoothing.h"
 #include "lut/MatchLut.h"
 #include "match/ClipStats.h"
 #include "match/LutBuilders.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "render/RenderSupport.h"
+#include "support/RenderSupport.h"
 
 using namespace rendertest;
 using tbhost::Components;

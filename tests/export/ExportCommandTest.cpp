@@ -41,7 +41,7 @@ class ExportCommand : public ::testing::Test {
     const char *value = std::getenv("XDG_DOCUMENTS_DIR");
     hadDocuments = value != nullptr;
     if (value != nullptr) savedDocuments = value;
-    setenv("XDG_DOCUMENTS_DIR", documents.path.c_str(), 1);
+    setenv("XDG_DOCUMENTS_DIR", documents.str().c_str(), 1);
     setStamp(9, 30, 5);
     setExportClock(testClock);
   }
@@ -188,7 +188,7 @@ TEST_F(ExportCommand, EmptyPathGoesToDocumentsAndLaterExportsReuseTheName) {
 }
 
 TEST_F(ExportCommand, FailuresAreReportedAndLeaveThePathAlone) {
-  const std::string longPath = dir.path + "/" + std::string(1100, 'l') + ".cube";
+  const std::string longPath = dir.str() + "/" + std::string(1100, 'l') + ".cube";
   ASSERT_TRUE(std::filesystem::create_directory(dir.file("folder.cube")));
   ASSERT_TRUE(std::filesystem::create_directory(dir.file("folder.cdl")));
   writeFile(dir.file("plain"), "x");

@@ -57,7 +57,7 @@ class DocumentsEnvironment : public ::testing::Test {
       if (value != nullptr) saved[i] = value;
     }
     // A home without Documents or user-dirs.dirs, so only what a test sets counts.
-    setenv("HOME", home.path.c_str(), 1);
+    setenv("HOME", home.str().c_str(), 1);
     unsetenv("XDG_DOCUMENTS_DIR");
     unsetenv("XDG_CONFIG_HOME");
     setExportClock(fixedClock);
@@ -131,15 +131,15 @@ TEST(ExportPath, LongPathsAreRefusedRatherThanCut) {
 }
 
 TEST_F(DocumentsEnvironment, EmptyPathUsesTheDocumentsFolder) {
-  setenv("XDG_DOCUMENTS_DIR", documents.path.c_str(), 1);
-  const std::string cube = documents.path + "/Tintbridge_20260107_093005.cube";
+  setenv("XDG_DOCUMENTS_DIR", documents.str().c_str(), 1);
+  const std::string cube = documents.str() + "/Tintbridge_20260107_093005.cube";
   EXPECT_EQ(resolve("", ExportKind::Cube), cube);
   EXPECT_EQ(resolve(nullptr, ExportKind::Cube), cube);
-  EXPECT_EQ(resolve("", ExportKind::Cdl), documents.path + "/Tintbridge_20260107_093005.cdl");
+  EXPECT_EQ(resolve("", ExportKind::Cdl), documents.str() + "/Tintbridge_20260107_093005.cdl");
   EXPECT_EQ(defaultPath(), cube);
 
   // A trailing separator is not doubled.
-  setenv("XDG_DOCUMENTS_DIR", (documents.path + "//").c_str(), 1);
+  setenv("XDG_DOCUMENTS_DIR", (documents.str() + "//").c_str(), 1);
   EXPECT_EQ(defaultPath(), cube);
 }
 
@@ -158,12 +158,12 @@ TEST_F(DocumentsEnvironment, FolderSourcesInOrder) {
   writeFile(config.file("user-dirs.dirs"),
             "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
             "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
-  setenv("XDG_CONFIG_HOME", config.path.c_str(), 1);
+  setenv("XDG_CONFIG_HOME", config.str().c_str(), 1);
   EXPECT_EQ(defaultPath(), home.file("Papers") + name);
 
   // An absolute entry, and a folder that does not exist is passed over.
-  writeFile(config.file("user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"" + documents.path + "\"\n");
-  EXPECT_EQ(defaultPath(), documents.path + name);
+  writeFile(config.file("user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"" + documents.str() + "\"\n");
+  EXPECT_EQ(defaultPath(), documents.str() + name);
   writeFile(config.file("user-dirs.dirs"), "XDG_DOCUMENTS_DIR=\"$HOME/Missing\"\n");
   EXPECT_EQ(defaultPath(), home.file("Documents") + name);
 
@@ -174,25 +174,25 @@ TEST_F(DocumentsEnvironment, FolderSourcesInOrder) {
   EXPECT_EQ(defaultPath(), home.file("Papers") + name);
 
   // An explicit XDG_DOCUMENTS_DIR comes first; one that is no folder is ignored.
-  setenv("XDG_DOCUMENTS_DIR", documents.path.c_str(), 1);
-  EXPECT_EQ(defaultPath(), documents.path + name);
+  setenv("XDG_DOCUMENTS_DIR", documents.str().c_str(), 1);
+  EXPECT_EQ(defaultPath(), documents.str() + name);
   setenv("XDG_DOCUMENTS_DIR", home.file("nowhere").c_str(), 1);
   EXPECT_EQ(defaultPath(), home.file("Papers") + name);
 }
 
 TEST_F(DocumentsEnvironment, DefaultPathIsCutToTheCallersBuffer) {
-  setenv("XDG_DOCUMENTS_DIR", documents.path.c_str(), 1);
+  setenv("XDG_DOCUMENTS_DIR", documents.str().c_str(), 1);
   char small[12];
   std::memset(small, 'x', sizeof small);
   defaultExportPath(small, sizeof small);
-  EXPECT_EQ(std::string(small), (documents.path + "/").substr(0, 11));
+  EXPECT_EQ(std::string(small), (documents.str() + "/").substr(0, 11));
   defaultExportPath(nullptr, 10);
   defaultExportPath(small, 0);
 }
 
 TEST_F(DocumentsEnvironment, DefaultPathTooLongForTheBufferIsRefused) {
   // A documents folder so deep that the whole default path cannot fit.
-  std::string deep = documents.path;
+  std::string deep = documents.str();
   while (deep.size() < 940) deep += "/" + std::string(50, 'd');
   deep += "/" + std::string(1000 - deep.size() - 1, 'e');
   ASSERT_EQ(deep.size(), 1000u);
@@ -203,9 +203,9 @@ TEST_F(DocumentsEnvironment, DefaultPathTooLongForTheBufferIsRefused) {
 }
 
 TEST_F(DocumentsEnvironment, ClockGivesTheName) {
-  setenv("XDG_DOCUMENTS_DIR", documents.path.c_str(), 1);
+  setenv("XDG_DOCUMENTS_DIR", documents.str().c_str(), 1);
   setExportClock(brokenClock);
-  EXPECT_EQ(defaultPath(), documents.path + "/Tintbridge_19700101_000000.cube");
+  EXPECT_EQ(defaultPath(), documents.str() + "/Tintbridge_19700101_000000.cube");
 
   // The system clock: local time of this moment.
   setExportClock(nullptr);

@@ -18,34 +18,12 @@
 #include <vector>
 
 #include "lut/MatchLut.h"
+#include "support/ScratchFolder.h"
 
 namespace exporttest {
 
-// A fresh folder below the system temp folder, removed with everything in it.
-struct TempDir {
-  std::string path;
-  TempDir() {
-    char pattern[] = "/tmp/tintbridge-export-XXXXXX";
-    const char *made = mkdtemp(pattern);
-    path = made != nullptr ? made : "";
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string file(const std::string &name) const { return path + "/" + name; }
-  // Names in the folder, sorted.
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator(path, ec)) {
-      out.push_back(entry.path().filename().string());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-};
+// A scratch folder of the export tests.
+using TempDir = ScratchFolder;
 
 inline bool fileExists(const std::string &path) {
   struct stat info;

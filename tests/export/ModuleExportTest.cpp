@@ -124,7 +124,7 @@ TEST(ModuleExport, WithoutMessageSuiteOnlyTheDebugChannelReports) {
   TempDir dir;
   Session s(false);
   ASSERT_EQ(s.inst.render(0.0, OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
-  EnvironmentVariable documents("XDG_DOCUMENTS_DIR", dir.path);
+  EnvironmentVariable documents("XDG_DOCUMENTS_DIR", dir.str());
   s.inst.setParam("exportPath", "");
   tbhost::StderrCapture capture;
   EXPECT_EQ(s.press("exportButton"), kOfxStatReplyDefault);

@@ -119,10 +119,10 @@ TEST(WriteFailure, FolderIsRefused) {
   TempDir dir;
   MatchLut lut;
   fillGrade(lut, 5);
-  EXPECT_FALSE(lut.writeCube(dir.path.c_str(), 1.0f, 1.0f, 1.0f, 1.0f));
-  EXPECT_FALSE(writeCdl(dir.path.c_str(), kValues));
-  EXPECT_FALSE(writeCdl((dir.path + "/").c_str(), kValues));
-  EXPECT_TRUE(std::filesystem::is_directory(dir.path));
+  EXPECT_FALSE(lut.writeCube(dir.str().c_str(), 1.0f, 1.0f, 1.0f, 1.0f));
+  EXPECT_FALSE(writeCdl(dir.str().c_str(), kValues));
+  EXPECT_FALSE(writeCdl((dir.str() + "/").c_str(), kValues));
+  EXPECT_TRUE(std::filesystem::is_directory(dir.str()));
   EXPECT_TRUE(dir.names().empty());
 }
 
@@ -133,10 +133,10 @@ TEST(WriteFailure, UnwritableFolderFails) {
   fillGrade(lut, 5);
   const std::string target = dir.file("look.cube");
   writeFile(target, "keep\n");
-  ASSERT_EQ(chmod(dir.path.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir.str().c_str(), 0555), 0);
   EXPECT_FALSE(lut.writeCube(target.c_str(), 1.0f, 1.0f, 1.0f, 1.0f));
   EXPECT_FALSE(writeCdl(dir.file("look.cdl").c_str(), kValues));
-  chmod(dir.path.c_str(), 0755);
+  chmod(dir.str().c_str(), 0755);
   EXPECT_EQ(readFile(target), "keep\n");
   EXPECT_EQ(dir.names(), std::vector<std::string>{"look.cube"});
 }

@@ -29,6 +29,7 @@
 #include "match/LutBuilders.h"
 #include "match/Scratch.h"
 #include "plugin/DebugLog.h"
+#include "support/ScratchFolder.h"
 #include "plugin/LutCache.h"
 #include "plugin/MatchInstance.h"
 
@@ -147,32 +148,6 @@ std::string readAll(const fs::path &path) {
   s << in.rdbuf();
   return s.str();
 }
-
-// A scratch folder per test, removed afterwards.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("tintbridge-faults-") + info->name());
-    fs::remove_all(path_);
-    fs::create_directories(path_);
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path &path() const { return path_; }
-  std::string operator/(const std::string &name) const { return (path_ / name).string(); }
-  std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto &e : fs::recursive_directory_iterator(path_)) out.push_back(e.path().filename().string());
-    return out;
-  }
-
- private:
-  fs::path path_;
-};
 
 }  // namespace
 
@@ -312,7 +287,7 @@ TEST(HeapFaults, ExportSurvivesEveryFailedAllocation) {
                 status == kOfxStatErrBadHandle)
         << status;
     EXPECT_EQ(readAll(earlier), earlierText);
-    for (const std::string &name : folder.names()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
+    for (const std::string &name : folder.allNames()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
     return hit;
   });
   std::printf("heap allocations failed in turn during exports: %ld\n", injected);
@@ -483,7 +458,7 @@ TEST(CallFaults, ExportWithAnyPropertyOrParameterCallFailing) {
     EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatReplyDefault || status == kOfxStatErrBadHandle)
         << status;
     EXPECT_EQ(readAll(earlier), earlierText);
-    for (const std::string &name : folder.names()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
+    for (const std::string &name : folder.allNames()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
   };
   long failed = failEachCall([](long nth) { faultysuites::failProperty(nth, 1); }, run);
   failed += failEachCall([](long nth) { faultysuites::failParameter(nth, 1); }, run);
@@ -606,7 +581,7 @@ class ExportFaults : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(readAll(folder / "earlier.cube"), earlierCube);
     EXPECT_EQ(readAll(folder / "earlier.cdl"), earlierCdl);
-    for (const std::string &name : folder.names()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
+    for (const std::string &name : folder.allNames()) EXPECT_NE(name.rfind(".Tintbridge-", 0), 0u) << name;
     inst.destroy();
     EXPECT_EQ(host.memory().liveBlocks, 0);
   }

@@ -2,11 +2,15 @@
 // LUT stale, the debug lines, and the statuses.
 #include <gtest/gtest.h>
 
+// These read the module's debug lines from the standard error stream, which
+// the Windows module does not write to.
+#ifndef _WIN32
+
 #include <string>
 #include <vector>
 
 #include "host/StderrCapture.h"
-#include "render/RenderSupport.h"
+#include "support/RenderSupport.h"
 
 using namespace rendertest;
 
@@ -109,3 +113,5 @@ TEST(InstanceChanged, NoRecordIsABadHandleAndReadsNothing) {
 }
 
 }  // namespace
+
+#endif

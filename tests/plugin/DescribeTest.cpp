@@ -2,7 +2,7 @@
 // plug-in's declared tables.
 #include <gtest/gtest.h>
 
-#include "boundary/BoundarySupport.h"
+#include "plugin/BoundarySupport.h"
 
 using boundary::dbl;
 using boundary::Expected;

@@ -6,7 +6,7 @@
 
 #include "lut/MatchLut.h"
 #include "match/LutBuilders.h"
-#include "render/RenderSupport.h"
+#include "support/RenderSupport.h"
 
 using namespace rendertest;
 using tbhost::Components;

@@ -1,1 +1,0 @@
-target_include_directories(test_${area} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
