@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "host/Host.h"
+#include "plugin/Names.h"
 
 namespace {
 
@@ -30,11 +31,11 @@ struct Session {
   Session(int mode) {
     host.load();
     inst = host.createInstance(kOfxImageEffectContextGeneral);
-    inst.setImage("Source", photo(1));
-    inst.setImage("Reference", photo(900));
-    inst.setImage("Output", tbhost::Image::rgbaFloat(kWidth, kHeight));
-    inst.setParam("matchMode", mode);
-    inst.setParam("strength", 0.9);
+    inst.setImage(kClipSource, photo(1));
+    inst.setImage(kClipReference, photo(900));
+    inst.setImage(kClipOutput, tbhost::Image::rgbaFloat(kWidth, kHeight));
+    inst.setParam(kParamMatchMode, mode);
+    inst.setParam(kParamStrength, 0.9);
   }
 };
 

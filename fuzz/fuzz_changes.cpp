@@ -14,6 +14,7 @@
 #include <map>
 
 #include "fuzz/FuzzSupport.h"
+#include "plugin/Names.h"
 
 using namespace fuzzsupport;
 using tbhost::Image;
@@ -152,7 +153,7 @@ void change(Instance &inst, tbhost::Host &h, Model &model, bool messages, bool h
             bool hasType, const std::string &type, const std::function<OfxStatus()> &send) {
   const std::map<std::string, std::string> before = snapshot();
   const size_t messagesBefore = h.messages().size();
-  const std::string pathBefore = inst.paramString("exportPath");
+  const std::string pathBefore = inst.paramString(kParamExportPath);
   const bool cube = hasName && name == "exportButton";
   const bool cdl = hasName && name == "exportCDLButton";
 
@@ -197,17 +198,17 @@ void change(Instance &inst, tbhost::Host &h, Model &model, bool messages, bool h
           FUZZ_CHECK(reported.compare(0, keep, pathBefore, 0, keep) == 0, "'%s' written for the path '%s'",
                      reported.c_str(), pathBefore.c_str());
         }
-        FUZZ_CHECK(inst.paramString("exportPath") == (cube ? reported : pathBefore), "exportPath is now '%s'",
-                   inst.paramString("exportPath").c_str());
+        FUZZ_CHECK(inst.paramString(kParamExportPath) == (cube ? reported : pathBefore), "exportPath is now '%s'",
+                   inst.paramString(kParamExportPath).c_str());
       } else {
         FUZZ_CHECK(fresh[0].type == "OfxMessageError" && fresh[0].text == failed, "export message '%s' (%s)",
                    fresh[0].text.c_str(), fresh[0].type.c_str());
-        FUZZ_CHECK(inst.paramString("exportPath") == pathBefore, "a failed export changed exportPath");
+        FUZZ_CHECK(inst.paramString(kParamExportPath) == pathBefore, "a failed export changed exportPath");
       }
     }
   } else {
     FUZZ_CHECK(fresh.empty(), "a message for the change '%s'", name.c_str());
-    FUZZ_CHECK(inst.paramString("exportPath") == pathBefore, "exportPath changed without an export");
+    FUZZ_CHECK(inst.paramString(kParamExportPath) == pathBefore, "exportPath changed without an export");
   }
   checkFiles(before, snapshot(), written, (cube || cdl) && !messages);
 
@@ -245,8 +246,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       }
     inst.setImage(clip, image);
   }
-  inst.setParam("matchMode", fdp.ConsumeIntegralInRange<int>(0, 1));
-  inst.setParam("preserveMode", fdp.ConsumeIntegralInRange<int>(0, 2));
+  inst.setParam(kParamMatchMode, fdp.ConsumeIntegralInRange<int>(0, 1));
+  inst.setParam(kParamPreserveMode, fdp.ConsumeIntegralInRange<int>(0, 2));
 
   Model model;
   const int steps = fdp.ConsumeIntegralInRange<int>(1, 12);
@@ -307,10 +308,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       case 7: {
         const std::string path = pickPath(fdp);
         // Set silently, and now and then reported as a user edit too.
-        inst.setParam("exportPath", path);
+        inst.setParam(kParamExportPath, path);
         if (fdp.ConsumeBool()) {
           change(inst, h, model, messages, true, "exportPath", true, kOfxTypeParameter,
-                 [&] { return inst.instanceChanged("exportPath"); });
+                 [&] { return inst.instanceChanged(kParamExportPath); });
         }
         break;
       }

@@ -10,6 +10,7 @@
 // destroyed.
 #include "fuzz/FaultySuites.h"
 #include "fuzz/FuzzSupport.h"
+#include "plugin/Names.h"
 
 using namespace fuzzsupport;
 
@@ -85,20 +86,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       src->fill(0.2f, 0.5f, 0.7f, 1.0f);
       std::shared_ptr<tbhost::Image> ref = tbhost::Image::rgbaFloat(4, 4);
       ref->fill(0.6f, 0.4f, 0.1f, 1.0f);
-      inst.setImage("Source", src);
-      inst.setImage("Reference", ref);
+      inst.setImage(kClipSource, src);
+      inst.setImage(kClipReference, ref);
       const int actions = fdp.ConsumeIntegralInRange<int>(0, 6);
       for (int a = 0; a < actions; ++a) {
         switch (fdp.ConsumeIntegralInRange<int>(0, 3)) {
           case 0: {
             const OfxStatus s = inst.render(0.0, OfxRectI{0, 0, 5, 3});
             FUZZ_CHECK(oneOf(s, {kOfxStatOK, kOfxStatFailed, kOfxStatErrBadHandle}), "render returned %d", s);
-            std::shared_ptr<tbhost::Image> out = inst.image("Output", 0.0);
+            std::shared_ptr<tbhost::Image> out = inst.image(kClipOutput, 0.0);
             if (out) FUZZ_CHECK(out->outsideIntact(), "a write outside the output");
             break;
           }
           case 1: {
-            inst.setParam("exportPath", scratchFolder() + "/load.cube");
+            inst.setParam(kParamExportPath, scratchFolder() + "/load.cube");
             const OfxStatus s = inst.instanceChanged(fdp.ConsumeBool() ? "exportButton" : "exportCDLButton");
             FUZZ_CHECK(oneOf(s, {kOfxStatOK, kOfxStatReplyDefault, kOfxStatErrBadHandle}), "export returned %d", s);
             break;

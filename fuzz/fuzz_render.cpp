@@ -10,6 +10,7 @@
 // or for a channel whose strength is 0, the output is the clamped Source;
 // and the host's memory blocks are all given back at destroy.
 #include "fuzz/FuzzSupport.h"
+#include "plugin/Names.h"
 
 using namespace fuzzsupport;
 using tbhost::Image;
@@ -183,8 +184,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const double v = fdp.ConsumeIntegralInRange<int>(0, 2) == 0 ? specialDouble(fdp) : 1.0;
         inst.setParam(kStrengths[c], v);
       }
-      inst.setParam("matchMode", fdp.ConsumeBool() ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 1));
-      inst.setParam("preserveMode", fdp.ConsumeBool() ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 2));
+      inst.setParam(kParamMatchMode, fdp.ConsumeBool() ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 1));
+      inst.setParam(kParamPreserveMode, fdp.ConsumeBool() ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 2));
     }
     double time = pickTime(fdp);
     // The host looks images up by exact time, which a NaN time does not
@@ -219,8 +220,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       default:
         break;
     }
-    if (fdp.ConsumeIntegralInRange<int>(0, 7) == 0) inst.instanceChanged("rebuildButton");
-    if (fdp.ConsumeIntegralInRange<int>(0, 7) == 0) inst.instanceChanged("SourceMask", kOfxTypeClip);
+    if (fdp.ConsumeIntegralInRange<int>(0, 7) == 0) inst.instanceChanged(kParamRebuildButton);
+    if (fdp.ConsumeIntegralInRange<int>(0, 7) == 0) inst.instanceChanged(kClipSourceMask, kOfxTypeClip);
 
     std::shared_ptr<Image> images[5];
     std::vector<unsigned char> before[5];
@@ -249,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     if (fdp.ConsumeBool()) {
       const tbhost::IdentityResult id = inst.isIdentity(time, args.window);
-      const bool identity = inst.paramDouble("strength", time) <= 0.0;
+      const bool identity = inst.paramDouble(kParamStrength, time) <= 0.0;
       FUZZ_CHECK(id.status == (identity ? kOfxStatOK : kOfxStatReplyDefault), "is identity returned %d", id.status);
       if (identity) FUZZ_CHECK(id.clip == "Source", "is identity named clip '%s'", id.clip.c_str());
     }

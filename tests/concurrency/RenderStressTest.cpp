@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/RenderSupport.h"
+#include "plugin/Names.h"
 
 using namespace rendertest;
 using tbhost::Components;
@@ -29,8 +30,8 @@ OfxRectI tileRect(int tile) {
 
 void setInputs(tbhost::Instance &inst) {
   for (int t = 0; t < kTimes; ++t) {
-    inst.setImage("Source", t, picture(W, H, 3 + 11 * t));
-    inst.setImage("Reference", t, picture(W, H, 50 + 7 * t));
+    inst.setImage(kClipSource, t, picture(W, H, 3 + 11 * t));
+    inst.setImage(kClipReference, t, picture(W, H, 50 + 7 * t));
   }
 }
 
@@ -39,20 +40,20 @@ TEST(ConcurrentRender, TilesAtSeveralTimesMatchSingleThreadedRenders) {
     // Expected pictures, one render per time on a quiet instance.
     Loaded quiet;
     setInputs(quiet.inst);
-    quiet.inst.setParam("matchMode", mode);
+    quiet.inst.setParam(kParamMatchMode, mode);
     std::vector<std::shared_ptr<Image>> expected;
     for (int t = 0; t < kTimes; ++t) {
       ASSERT_EQ(quiet.inst.render(t, OfxRectI{0, 0, W, H}), kOfxStatOK);
-      expected.push_back(quiet.inst.image("Output", t));
+      expected.push_back(quiet.inst.image(kClipOutput, t));
     }
 
     Loaded busy;
     setInputs(busy.inst);
-    busy.inst.setParam("matchMode", mode);
+    busy.inst.setParam(kParamMatchMode, mode);
     const int kRenderThreads = 4;
     for (int round = 0; round < 3; ++round) {
       for (int t = 0; t < kTimes; ++t)
-        busy.inst.setImage("Output", t, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
+        busy.inst.setImage(kClipOutput, t, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
       std::atomic<bool> rendering{true};
       std::atomic<int> failures{0};
       std::vector<std::thread> threads;
@@ -80,7 +81,7 @@ TEST(ConcurrentRender, TilesAtSeveralTimesMatchSingleThreadedRenders) {
       invalidator.join();
       ASSERT_EQ(failures.load(), 0);
       for (int t = 0; t < kTimes; ++t) {
-        auto out = busy.inst.image("Output", t);
+        auto out = busy.inst.image(kClipOutput, t);
         for (int y = 0; y < H; ++y)
           for (int x = 0; x < W; ++x)
             for (int c = 0; c < 4; ++c)
@@ -97,7 +98,7 @@ TEST(ConcurrentRender, TilesAtSeveralTimesMatchSingleThreadedRenders) {
 TEST(ConcurrentRender, TilesOfOneFrameBuildOnce) {
   Loaded l;
   setInputs(l.inst);
-  l.inst.setImage("Output", 0, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
+  l.inst.setImage(kClipOutput, 0, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
   std::vector<std::thread> threads;
   for (int tile = 0; tile < kTilesX * kTilesY; ++tile)
     threads.emplace_back([&, tile] { l.inst.render(0, tileRect(tile)); });

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host/Host.h"
+#include "plugin/Names.h"
 
 namespace {
 
@@ -67,9 +68,9 @@ std::shared_ptr<Image> picture(double time, bool reference) {
 
 void giveInputs(Instance &inst) {
   for (double t : kTimes) {
-    inst.setImage("Source", t, picture(t, false));
-    inst.setImage("Reference", t, picture(t, true));
-    inst.setImage("Output", t, Image::rgbaFloat(kWidth, kHeight));
+    inst.setImage(kClipSource, t, picture(t, false));
+    inst.setImage(kClipReference, t, picture(t, true));
+    inst.setImage(kClipOutput, t, Image::rgbaFloat(kWidth, kHeight));
   }
 }
 
@@ -121,10 +122,10 @@ TEST(ConcurrencySoak, TilesExportsAndInstancesFromManyThreads) {
     for (int set = 0; set < 4; ++set) {
       Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
       giveInputs(inst);
-      inst.setParam("strength", kStrengths[set & 1]);
-      inst.setParam("matchMode", kModes[set >> 1]);
+      inst.setParam(kParamStrength, kStrengths[set & 1]);
+      inst.setParam(kParamMatchMode, kModes[set >> 1]);
       ASSERT_EQ(inst.render(kTimes[ti], OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
-      expected[{ti, set}] = region(*inst.image("Output", kTimes[ti]), OfxRectI{0, 0, kWidth, kHeight});
+      expected[{ti, set}] = region(*inst.image(kClipOutput, kTimes[ti]), OfxRectI{0, 0, kWidth, kHeight});
       inst.destroy();
     }
   }
@@ -154,7 +155,7 @@ TEST(ConcurrencySoak, TilesExportsAndInstancesFromManyThreads) {
         // Thread r owns tile r; thread 0 also owns the fourth.
         const OfxRectI &t = tiles[r == 0 && i % 2 ? 3 : r];
         EXPECT_EQ(shared.render(kTimes[ti], t), kOfxStatOK);
-        const std::vector<float> got = region(*shared.image("Output", kTimes[ti]), t);
+        const std::vector<float> got = region(*shared.image(kClipOutput, kTimes[ti]), t);
         bool matched = false;
         for (int set = 0; set < 4 && !matched; ++set) matched = got == tileOf(expected[{ti, set}], t);
         if (!matched) ++tileMismatches;
@@ -165,21 +166,21 @@ TEST(ConcurrencySoak, TilesExportsAndInstancesFromManyThreads) {
   }
   threads.emplace_back([&] {
     for (int i = 0; i < kParameterChanges && rendersRunning > 0; ++i, ++changes) {
-      EXPECT_EQ(shared.editParam("strength", kStrengths[i % 2]), kOfxStatReplyDefault);
-      EXPECT_EQ(shared.editParam("matchMode", kModes[(i / 2) % 2]), kOfxStatReplyDefault);
+      EXPECT_EQ(shared.editParam(kParamStrength, kStrengths[i % 2]), kOfxStatReplyDefault);
+      EXPECT_EQ(shared.editParam(kParamMatchMode, kModes[(i / 2) % 2]), kOfxStatReplyDefault);
       std::this_thread::sleep_for(kPause * 6);
     }
   });
   threads.emplace_back([&] {
     for (int i = 0; i < kRefreshPresses && rendersRunning > 0; ++i, ++refreshes) {
-      EXPECT_EQ(shared.instanceChanged("rebuildButton"), kOfxStatReplyDefault);
+      EXPECT_EQ(shared.instanceChanged(kParamRebuildButton), kOfxStatReplyDefault);
       std::this_thread::sleep_for(kPause * 20);
     }
   });
   threads.emplace_back([&] {
     for (int i = 0; i < kExports && rendersRunning > 0; ++i, ++exports) {
       const bool cube = i % 2 == 0;
-      shared.setParam("exportPath", (folder / ("soak-" + std::to_string(i) + (cube ? ".cube" : ".cdl"))).string());
+      shared.setParam(kParamExportPath, (folder / ("soak-" + std::to_string(i) + (cube ? ".cube" : ".cdl"))).string());
       const OfxStatus s = shared.instanceChanged(cube ? "exportButton" : "exportCDLButton");
       // Refused (0) while the LUT is being rebuilt, else run (14).
       EXPECT_TRUE(s == kOfxStatOK || s == kOfxStatReplyDefault) << s;
@@ -194,7 +195,7 @@ TEST(ConcurrencySoak, TilesExportsAndInstancesFromManyThreads) {
       const int ti = i % 3;
       EXPECT_EQ(inst.render(kTimes[ti], OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
       // Default parameters: strength 1, Different Clips.
-      EXPECT_EQ(region(*inst.image("Output", kTimes[ti]), OfxRectI{0, 0, kWidth, kHeight}), (expected[{ti, 0}]));
+      EXPECT_EQ(region(*inst.image(kClipOutput, kTimes[ti]), OfxRectI{0, 0, kWidth, kHeight}), (expected[{ti, 0}]));
       EXPECT_EQ(inst.destroy(), kOfxStatOK);
       ++livesChecked;
     }
@@ -203,8 +204,8 @@ TEST(ConcurrencySoak, TilesExportsAndInstancesFromManyThreads) {
 
   // One export with a LUT that nothing disturbs must be written.
   ASSERT_EQ(shared.render(0.0, OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
-  shared.setParam("exportPath", (folder / "final.cube").string());
-  EXPECT_EQ(shared.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  shared.setParam(kParamExportPath, (folder / "final.cube").string());
+  EXPECT_EQ(shared.instanceChanged(kParamExportButton), kOfxStatReplyDefault);
   EXPECT_TRUE(completeExport(readAll((folder / "final.cube").string())));
 
   EXPECT_EQ(tilesChecked.load(), kRenderThreads * kRendersPerThread);

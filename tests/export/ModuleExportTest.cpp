@@ -11,6 +11,7 @@
 #include "ExportTestSupport.h"
 #include "host/Host.h"
 #include "host/StderrCapture.h"
+#include "plugin/Names.h"
 
 #if defined(TINTBRIDGE_HAVE_OCIO)
 #include <OpenColorIO/OpenColorIO.h>
@@ -46,8 +47,8 @@ struct Session {
     if (!withMessages) host.withholdSuite(kOfxMessageSuite);
     EXPECT_EQ(host.load(), kOfxStatOK) << host.lastError();
     inst = host.createInstance(kOfxImageEffectContextGeneral);
-    inst.setImage("Source", picture(0, 1.0f, 0.0f));
-    inst.setImage("Reference", picture(7, 0.8f, 0.12f));
+    inst.setImage(kClipSource, picture(0, 1.0f, 0.0f));
+    inst.setImage(kClipReference, picture(7, 0.8f, 0.12f));
   }
   OfxStatus press(const char *button) { return inst.instanceChanged(button); }
   tbhost::Message lastMessage() {
@@ -83,7 +84,7 @@ class EnvironmentVariable {
 TEST(ModuleExport, ButtonsBeforeAndAfterARender) {
   TempDir dir;
   Session s;
-  s.inst.setParam("exportPath", dir.file("look"));
+  s.inst.setParam(kParamExportPath, dir.file("look"));
 
   // No LUT before the first render: refused, with kOfxStatOK.
   EXPECT_EQ(s.press("exportButton"), kOfxStatOK);
@@ -100,7 +101,7 @@ TEST(ModuleExport, ButtonsBeforeAndAfterARender) {
   EXPECT_EQ(s.lastMessage().type, "OfxMessageMessage");
   EXPECT_EQ(s.lastMessage().text, "LUT saved to:\n" + cube);
   EXPECT_TRUE(s.lastMessage().idWasNull);
-  EXPECT_EQ(s.inst.paramString("exportPath"), cube);
+  EXPECT_EQ(s.inst.paramString(kParamExportPath), cube);
   // The write-back reached the plug-in again from inside paramSetValue.
   bool reentered = false;
   for (const auto &change : s.host.changes()) reentered = reentered || (change.name == "exportPath" && change.depth > 0);
@@ -108,7 +109,7 @@ TEST(ModuleExport, ButtonsBeforeAndAfterARender) {
 
   EXPECT_EQ(s.press("exportCDLButton"), kOfxStatReplyDefault);
   EXPECT_EQ(s.lastMessage().text, "CDL saved to:\n" + dir.file("look.cdl"));
-  EXPECT_EQ(s.inst.paramString("exportPath"), cube);
+  EXPECT_EQ(s.inst.paramString(kParamExportPath), cube);
   EXPECT_EQ(dir.names(), (std::vector<std::string>{"look.cdl", "look.cube"}));
   EXPECT_EQ(splitLines(readFile(cube)).size(), 9u + 274625u);
   EXPECT_EQ(splitLines(readFile(dir.file("look.cdl"))).size(), 13u);
@@ -125,11 +126,11 @@ TEST(ModuleExport, WithoutMessageSuiteOnlyTheDebugChannelReports) {
   Session s(false);
   ASSERT_EQ(s.inst.render(0.0, OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
   EnvironmentVariable documents("XDG_DOCUMENTS_DIR", dir.str());
-  s.inst.setParam("exportPath", "");
+  s.inst.setParam(kParamExportPath, "");
   tbhost::StderrCapture capture;
   EXPECT_EQ(s.press("exportButton"), kOfxStatReplyDefault);
   EXPECT_EQ(s.press("exportCDLButton"), kOfxStatReplyDefault);
-  s.inst.setParam("exportPath", dir.file("no/such/folder/"));
+  s.inst.setParam(kParamExportPath, dir.file("no/such/folder/"));
   EXPECT_EQ(s.press("exportButton"), kOfxStatReplyDefault);
   EXPECT_TRUE(s.host.messages().empty());
   EXPECT_TRUE(capture.active());
@@ -152,11 +153,11 @@ TEST(ModuleExport, WithoutMessageSuiteOnlyTheDebugChannelReports) {
 TEST(ModuleExport, OpenColorIOReproducesTheRenderFromTheExportedCube) {
   TempDir dir;
   Session s;
-  s.inst.setParam("strength", 0.7);
-  s.inst.setParam("strengthG", 0.5);
-  s.inst.setParam("strengthB", 0.25);
+  s.inst.setParam(kParamStrength, 0.7);
+  s.inst.setParam(kParamStrengthG, 0.5);
+  s.inst.setParam(kParamStrengthB, 0.25);
   ASSERT_EQ(s.inst.render(0.0, OfxRectI{0, 0, kWidth, kHeight}), kOfxStatOK);
-  s.inst.setParam("exportPath", dir.file("render.cube"));
+  s.inst.setParam(kParamExportPath, dir.file("render.cube"));
   ASSERT_EQ(s.press("exportButton"), kOfxStatReplyDefault);
 
   OCIO::FileTransformRcPtr transform = OCIO::FileTransform::Create();
@@ -164,8 +165,8 @@ TEST(ModuleExport, OpenColorIOReproducesTheRenderFromTheExportedCube) {
   transform->setInterpolation(OCIO::INTERP_LINEAR);
   OCIO::ConstCPUProcessorRcPtr cpu = OCIO::Config::CreateRaw()->getProcessor(transform)->getOptimizedCPUProcessor(
       OCIO::BIT_DEPTH_F32, OCIO::BIT_DEPTH_F32, OCIO::OPTIMIZATION_NONE);
-  const auto source = s.inst.image("Source", 0.0);
-  const auto output = s.inst.image("Output", 0.0);
+  const auto source = s.inst.image(kClipSource, 0.0);
+  const auto output = s.inst.image(kClipOutput, 0.0);
   ASSERT_TRUE(source && output);
   float worst = 0.0f;
   for (int y = 0; y < kHeight; ++y) {

@@ -32,6 +32,7 @@
 #include "support/ScratchFolder.h"
 #include "plugin/LutCache.h"
 #include "plugin/MatchInstance.h"
+#include "plugin/Names.h"
 
 // ---- Heap allocations that fail on request ----
 //
@@ -107,9 +108,9 @@ std::shared_ptr<Image> gradient(float shift) {
 }
 
 void giveImages(Instance &inst) {
-  inst.setImage("Source", gradient(0.1f));
-  inst.setImage("Reference", gradient(0.45f));
-  inst.setImage("Output", Image::rgbaFloat(8, 6));
+  inst.setImage(kClipSource, gradient(0.1f));
+  inst.setImage(kClipReference, gradient(0.45f));
+  inst.setImage(kClipOutput, Image::rgbaFloat(8, 6));
 }
 
 std::vector<float> pixels(const Image &image) {
@@ -126,7 +127,7 @@ std::vector<float> referenceRender() {
   Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
   giveImages(inst);
   EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
-  return pixels(*inst.image("Output", 0.0));
+  return pixels(*inst.image(kClipOutput, 0.0));
 }
 
 void expectLedgerBalanced(const Instance &inst) {
@@ -195,7 +196,7 @@ TEST(MemorySuiteFaults, EachAllocationFailingInTurnIsRefusedWithoutLeaks) {
       // An instance that was created works as any other.
       giveImages(inst);
       EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
-      EXPECT_EQ(pixels(*inst.image("Output", 0.0)), expected);
+      EXPECT_EQ(pixels(*inst.image(kClipOutput, 0.0)), expected);
     }
     EXPECT_EQ(refused, 1);
     for (Instance &inst : made) inst.destroy();
@@ -243,11 +244,11 @@ TEST(HeapFaults, RenderSurvivesEveryFailedAllocationAndRecovers) {
                 status == kOfxStatErrBadHandle)
         << status;
     expectLedgerBalanced(inst);
-    EXPECT_TRUE(inst.image("Output", 0.0)->outsideIntact());
+    EXPECT_TRUE(inst.image(kClipOutput, 0.0)->outsideIntact());
     // Nothing lost: the next render gives what an untroubled instance gives.
-    inst.instanceChanged("rebuildButton");
+    inst.instanceChanged(kParamRebuildButton);
     EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
-    EXPECT_EQ(pixels(*inst.image("Output", 0.0)), expected);
+    EXPECT_EQ(pixels(*inst.image(kClipOutput, 0.0)), expected);
     inst.destroy();
     return hit;
   });
@@ -264,8 +265,8 @@ TEST(HeapFaults, ExportSurvivesEveryFailedAllocation) {
   giveImages(inst);
   ASSERT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
   const std::string earlier = folder / "earlier.cube";
-  inst.setParam("exportPath", earlier);
-  ASSERT_EQ(inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  inst.setParam(kParamExportPath, earlier);
+  ASSERT_EQ(inst.instanceChanged(kParamExportButton), kOfxStatReplyDefault);
   const std::string earlierText = readAll(earlier);
   ASSERT_FALSE(earlierText.empty());
 
@@ -273,7 +274,7 @@ TEST(HeapFaults, ExportSurvivesEveryFailedAllocation) {
     SCOPED_TRACE("allocation " + std::to_string(nth));
     disarmHeapFailure();
     const bool cube = nth % 2 == 0;
-    inst.setParam("exportPath", folder / (cube ? "again.cube" : "again.cdl"));
+    inst.setParam(kParamExportPath, folder / (cube ? "again.cube" : "again.cdl"));
     tbhost::PropertySet in("inArgs");
     in.defineString(kOfxPropType, {kOfxTypeParameter});
     in.defineString(kOfxPropName, {cube ? "exportButton" : "exportCDLButton"});
@@ -374,11 +375,11 @@ TEST(SuiteFaults, EachWithheldSuiteEndsInADefinedState) {
     ASSERT_EQ(inst.createStatus(), kOfxStatOK);
     giveImages(inst);
     EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
-    inst.setParam("exportPath", folder / "withheld.cube");
+    inst.setParam(kParamExportPath, folder / "withheld.cube");
     std::vector<std::string> lines;
     {
       tbhost::StderrCapture capture;
-      EXPECT_EQ(inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+      EXPECT_EQ(inst.instanceChanged(kParamExportButton), kOfxStatReplyDefault);
       lines = capture.lines();
     }
     EXPECT_TRUE(contains(lines, "Tintbridge: Export successful\n"));
@@ -423,11 +424,11 @@ TEST(CallFaults, RenderWithAnyPropertyOrParameterCallFailing) {
   giveImages(inst);
   auto run = [&](long nth) {
     SCOPED_TRACE("call " + std::to_string(nth));
-    inst.instanceChanged("rebuildButton");
+    inst.instanceChanged(kParamRebuildButton);
     const OfxStatus status = inst.render(0.0, kWindow);
     EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrBadHandle) << status;
     expectLedgerBalanced(inst);
-    const std::shared_ptr<Image> out = inst.image("Output", 0.0);
+    const std::shared_ptr<Image> out = inst.image(kClipOutput, 0.0);
     EXPECT_TRUE(out->outsideIntact());
     for (float v : pixels(*out)) EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;
   };
@@ -448,12 +449,12 @@ TEST(CallFaults, ExportWithAnyPropertyOrParameterCallFailing) {
   giveImages(inst);
   ASSERT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
   const std::string earlier = folder / "earlier.cube";
-  inst.setParam("exportPath", earlier);
-  ASSERT_EQ(inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  inst.setParam(kParamExportPath, earlier);
+  ASSERT_EQ(inst.instanceChanged(kParamExportButton), kOfxStatReplyDefault);
   const std::string earlierText = readAll(earlier);
   auto run = [&](long nth) {
     SCOPED_TRACE("call " + std::to_string(nth));
-    inst.setParam("exportPath", folder / "next.cube");
+    inst.setParam(kParamExportPath, folder / "next.cube");
     const OfxStatus status = inst.instanceChanged(nth % 2 ? "exportButton" : "exportCDLButton");
     EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatReplyDefault || status == kOfxStatErrBadHandle)
         << status;
@@ -503,7 +504,7 @@ TEST(ClipFaults, AnyClipWithoutAnImage) {
     SCOPED_TRACE("missing set " + std::to_string(missing));
     Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
     giveImages(inst);
-    std::shared_ptr<Image> output = inst.image("Output", 0.0);
+    std::shared_ptr<Image> output = inst.image(kClipOutput, 0.0);
     for (int c = 0; c < 5; ++c) {
       if (c >= 3 && !(missing & (1 << c))) inst.setImage(kClips[c], gradient(0.3f));
       if (missing & (1 << c)) {
@@ -518,7 +519,7 @@ TEST(ClipFaults, AnyClipWithoutAnImage) {
     expectLedgerBalanced(inst);
     if (renderable && (missing & 2)) {
       // Without a Reference the output is the clamped Source.
-      std::shared_ptr<Image> src = inst.image("Source", 0.0);
+      std::shared_ptr<Image> src = inst.image(kClipSource, 0.0);
       for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x)
           for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(output->get(x, y, ch), src->get(x, y, ch));
@@ -539,7 +540,7 @@ struct ExportOutcome {
 };
 
 ExportOutcome pressExport(Host &host, Instance &inst, const std::string &path, bool cube) {
-  inst.setParam("exportPath", path);
+  inst.setParam(kParamExportPath, path);
   host.clearMessages();
   ExportOutcome outcome;
   {

@@ -11,6 +11,7 @@
 
 #include "host/StderrCapture.h"
 #include "support/RenderSupport.h"
+#include "plugin/Names.h"
 
 using namespace rendertest;
 
@@ -22,8 +23,8 @@ constexpr int H = 24;
 // An instance whose LUT has been built by one render.
 struct Built : Loaded {
   Built() {
-    inst.setImage("Source", picture(W, H, 2));
-    inst.setImage("Reference", picture(W, H, 30));
+    inst.setImage(kClipSource, picture(W, H, 2));
+    inst.setImage(kClipReference, picture(W, H, 30));
     inst.render(0.0, OfxRectI{0, 0, W, H});
   }
   bool valid() const { return publishedGrid(inst) != nullptr && publishedGrid(inst)->valid; }
@@ -83,10 +84,10 @@ TEST(InstanceChanged, WithoutANameOnlyTheClipTestRuns) {
 
 TEST(InstanceChanged, ExportAfterRefreshIsRefusedWithStatusOk) {
   Built b;
-  EXPECT_EQ(b.inst.instanceChanged("rebuildButton"), kOfxStatReplyDefault);
+  EXPECT_EQ(b.inst.instanceChanged(kParamRebuildButton), kOfxStatReplyDefault);
   tbhost::StderrCapture capture;
-  EXPECT_EQ(b.inst.instanceChanged("exportButton"), kOfxStatOK);
-  EXPECT_EQ(b.inst.instanceChanged("exportCDLButton"), kOfxStatOK);
+  EXPECT_EQ(b.inst.instanceChanged(kParamExportButton), kOfxStatOK);
+  EXPECT_EQ(b.inst.instanceChanged(kParamExportCdlButton), kOfxStatOK);
   const auto lines = tintbridgeLines(capture);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "Tintbridge: Export failed - no valid LUT (render the image first)\n");

@@ -8,6 +8,7 @@
 #include "host/Host.h"
 #include "host/StderrCapture.h"
 #include "plugin/MatchInstance.h"
+#include "plugin/Names.h"
 
 using tbhost::Host;
 using tbhost::Instance;
@@ -79,7 +80,7 @@ TEST_F(Loaded, NoMemoryMeansStatus8AndNothingAttached) {
   EXPECT_EQ(inst.callAction(kOfxActionDestroyInstance, nullptr, nullptr), kOfxStatOK);
   EXPECT_EQ(host.memory().badFrees, 0);
   // Actions on an instance without a record are refused, not crashed on.
-  EXPECT_EQ(inst.instanceChanged("rebuildButton"), kOfxStatErrBadHandle);
+  EXPECT_EQ(inst.instanceChanged(kParamRebuildButton), kOfxStatErrBadHandle);
   EXPECT_EQ(inst.callAction(kOfxImageEffectActionRender, nullptr, nullptr), kOfxStatErrBadHandle);
 
   // The next allocation works again.
@@ -98,7 +99,7 @@ TEST_F(Loaded, InstancesOnSeveralThreadsAtOnce) {
       for (int k = 0; k < 10; ++k) {
         Instance inst = host.createInstance((t + k) % 2 ? kOfxImageEffectContextGeneral : kOfxImageEffectContextFilter);
         if (inst.createStatus() != kOfxStatOK || !inst.instanceData()) ++failures;
-        if (inst.instanceChanged("strength") != kOfxStatReplyDefault) ++failures;
+        if (inst.instanceChanged(kParamStrength) != kOfxStatReplyDefault) ++failures;
         if (inst.destroy() != kOfxStatOK) ++failures;
       }
     });

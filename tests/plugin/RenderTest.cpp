@@ -7,6 +7,7 @@
 #include "lut/MatchLut.h"
 #include "match/LutBuilders.h"
 #include "support/RenderSupport.h"
+#include "plugin/Names.h"
 
 using namespace rendertest;
 using tbhost::Components;
@@ -20,8 +21,8 @@ constexpr int H = 32;
 const OfxRectI kWhole{0, 0, W, H};
 
 void connectPair(tbhost::Instance &inst, double time = 0.0, int seed = 0) {
-  inst.setImage("Source", time, picture(W, H, 1 + seed));
-  inst.setImage("Reference", time, picture(W, H, 40 + seed));
+  inst.setImage(kClipSource, time, picture(W, H, 1 + seed));
+  inst.setImage(kClipReference, time, picture(W, H, 40 + seed));
 }
 
 TEST(RenderCache, BuildsOncePerTimeAndChoicesNotPerStrength) {
@@ -37,8 +38,8 @@ TEST(RenderCache, BuildsOncePerTimeAndChoicesNotPerStrength) {
   ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
   EXPECT_EQ(publishedGrid(l.inst), first) << "same time, same choices: no rebuild";
 
-  l.inst.setParam("strength", 0.3);
-  l.inst.setParam("strengthG", 0.1);
+  l.inst.setParam(kParamStrength, 0.3);
+  l.inst.setParam(kParamStrengthG, 0.1);
   ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
   EXPECT_EQ(publishedGrid(l.inst), first) << "strengths are applied, not built in";
 
@@ -47,13 +48,13 @@ TEST(RenderCache, BuildsOncePerTimeAndChoicesNotPerStrength) {
   EXPECT_EQ(record(l.inst)->cachedReferenceTime, 1.0);
 
   const MatchLut *second = publishedGrid(l.inst);
-  l.inst.setParam("preserveMode", 2);
+  l.inst.setParam(kParamPreserveMode, 2);
   ASSERT_EQ(l.inst.render(1.0, kWhole), kOfxStatOK);
   EXPECT_NE(publishedGrid(l.inst), second) << "a changed choice rebuilds";
   EXPECT_EQ(record(l.inst)->cachedPreserveMode, 2);
 
   const MatchLut *third = publishedGrid(l.inst);
-  EXPECT_EQ(l.inst.instanceChanged("rebuildButton"), kOfxStatReplyDefault);
+  EXPECT_EQ(l.inst.instanceChanged(kParamRebuildButton), kOfxStatReplyDefault);
   EXPECT_FALSE(third->valid);
   ASSERT_EQ(l.inst.render(1.0, kWhole), kOfxStatOK);
   EXPECT_NE(publishedGrid(l.inst), third) << "Refresh forces a rebuild";
@@ -63,17 +64,17 @@ TEST(RenderCache, MaskConnectionRebuildsInBothModes) {
   for (int mode : {0, 1}) {
     Loaded l;
     connectPair(l.inst);
-    l.inst.setParam("matchMode", mode);
+    l.inst.setParam(kParamMatchMode, mode);
     ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
     const MatchLut *before = publishedGrid(l.inst);
     auto mask = Image::create(PixelDepth::Float, Components::Alpha, kWhole);
     mask->fill(1, 1, 1, 1);
-    l.inst.setImage("SourceMask", mask);
+    l.inst.setImage(kClipSourceMask, mask);
     ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
     EXPECT_NE(publishedGrid(l.inst), before) << "mode " << mode;
     EXPECT_TRUE(record(l.inst)->cachedHadSourceMask);
     const MatchLut *withMask = publishedGrid(l.inst);
-    l.inst.setClipConnected("SourceMask", false);
+    l.inst.setClipConnected(kClipSourceMask, false);
     ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
     EXPECT_NE(publishedGrid(l.inst), withMask) << "mode " << mode;
     EXPECT_FALSE(record(l.inst)->cachedHadSourceMask);
@@ -89,9 +90,9 @@ TEST(RenderPixels, ClampsSourceAndKeepsAlphaWithoutReference) {
   const float values[4][4] = {{1.5f, -0.2f, nan, 1.5f}, {0.25f, 0.5f, 0.75f, -3.0f}, {0, 0, 0, 0}, {1, 1, 1, 1}};
   for (int x = 0; x < 4; ++x)
     for (int c = 0; c < 4; ++c) src->set(x, 0, c, values[x][c]);
-  l.inst.setImage("Source", 2.0, src);
+  l.inst.setImage(kClipSource, 2.0, src);
   ASSERT_EQ(l.inst.render(2.0, {0, 0, 4, 1}), kOfxStatOK);
-  auto out = l.inst.image("Output", 2.0);
+  auto out = l.inst.image(kClipOutput, 2.0);
   ASSERT_TRUE(out);
   EXPECT_EQ(out->get(0, 0, 0), 1.0f);
   EXPECT_EQ(out->get(0, 0, 1), 0.0f);
@@ -111,15 +112,15 @@ TEST(RenderPixels, MatchesInProcessBuildAndMix) {
       Loaded l;
       auto src = picture(W, H, 3);
       auto ref = picture(W, H, 70);
-      l.inst.setImage("Source", src);
-      l.inst.setImage("Reference", ref);
-      l.inst.setParam("matchMode", mode);
-      l.inst.setParam("preserveMode", preserve);
-      l.inst.setParam("strength", 0.8);
-      l.inst.setParam("strengthR", 0.5);
-      l.inst.setParam("strengthB", 0.0);
+      l.inst.setImage(kClipSource, src);
+      l.inst.setImage(kClipReference, ref);
+      l.inst.setParam(kParamMatchMode, mode);
+      l.inst.setParam(kParamPreserveMode, preserve);
+      l.inst.setParam(kParamStrength, 0.8);
+      l.inst.setParam(kParamStrengthR, 0.5);
+      l.inst.setParam(kParamStrengthB, 0.0);
       ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
-      auto out = l.inst.image("Output", 0.0);
+      auto out = l.inst.image(kClipOutput, 0.0);
 
       MatchLut lut;
       ASSERT_TRUE(lut.allocate(65));
@@ -147,19 +148,19 @@ TEST(RenderPixels, MatchesInProcessBuildAndMix) {
 TEST(RenderPixels, PerChannelMixes) {
   Loaded l;
   connectPair(l.inst);
-  l.inst.setParam("strengthR", 0.0);
-  l.inst.setParam("strengthG", 0.0);
-  l.inst.setParam("strengthB", 0.0);
+  l.inst.setParam(kParamStrengthR, 0.0);
+  l.inst.setParam(kParamStrengthG, 0.0);
+  l.inst.setParam(kParamStrengthB, 0.0);
   ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
-  auto src = l.inst.image("Source", 0.0);
-  auto out = l.inst.image("Output", 0.0);
+  auto src = l.inst.image(kClipSource, 0.0);
+  auto out = l.inst.image(kClipOutput, 0.0);
   for (int y = 0; y < H; y += 7)
     for (int x = 0; x < W; x += 7)
       for (int c = 0; c < 4; ++c) ASSERT_EQ(out->get(x, y, c), src->get(x, y, c));
 
-  l.inst.setParam("strengthR", 0.5);
-  l.inst.setParam("strengthG", 1.0);
-  l.inst.setParam("strengthB", 1.0);
+  l.inst.setParam(kParamStrengthR, 0.5);
+  l.inst.setParam(kParamStrengthG, 1.0);
+  l.inst.setParam(kParamStrengthB, 1.0);
   ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
   const MatchLut *lut = publishedGrid(l.inst);
   for (int y = 0; y < H; y += 7)
@@ -175,7 +176,7 @@ TEST(RenderPixels, EveryDepthAndComponentCountGivesTheSamePicture) {
   Loaded ref;
   connectPair(ref.inst);
   ASSERT_EQ(ref.inst.render(0.0, kWhole), kOfxStatOK);
-  auto expected = ref.inst.image("Output", 0.0);
+  auto expected = ref.inst.image(kClipOutput, 0.0);
 
   for (PixelDepth depth : {PixelDepth::Byte, PixelDepth::Short, PixelDepth::Float}) {
     for (Components comps : {Components::RGBA, Components::RGB}) {
@@ -183,11 +184,11 @@ TEST(RenderPixels, EveryDepthAndComponentCountGivesTheSamePicture) {
       // Quantise the inputs first so every depth sees the same colours.
       auto src = picture(W, H, 1, kWhole, depth, comps);
       auto refImg = picture(W, H, 40, kWhole, depth, comps);
-      l.inst.setImage("Source", src);
-      l.inst.setImage("Reference", refImg);
-      l.inst.setImage("Output", Image::create(depth, comps, kWhole));
+      l.inst.setImage(kClipSource, src);
+      l.inst.setImage(kClipReference, refImg);
+      l.inst.setImage(kClipOutput, Image::create(depth, comps, kWhole));
       ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
-      auto out = l.inst.image("Output", 0.0);
+      auto out = l.inst.image(kClipOutput, 0.0);
       ASSERT_TRUE(out->outsideIntact());
       const float tol = depth == PixelDepth::Byte ? 2.5f / 255 : (depth == PixelDepth::Short ? 2e-4f : 1e-6f);
       for (int y = 0; y < H; ++y)
@@ -207,7 +208,7 @@ TEST(RenderGeometry, OffsetBoundsPaddedAndBottomUpRowsAgreeWithPacked) {
   Loaded packed;
   connectPair(packed.inst);
   ASSERT_EQ(packed.inst.render(0.0, kWhole), kOfxStatOK);
-  auto expected = packed.inst.image("Output", 0.0);
+  auto expected = packed.inst.image(kClipOutput, 0.0);
 
   const OfxRectI moved{-17, 9, -17 + W, 9 + H};
   for (bool negative : {false, true}) {
@@ -215,12 +216,12 @@ TEST(RenderGeometry, OffsetBoundsPaddedAndBottomUpRowsAgreeWithPacked) {
     layout.rowPadding = 36;
     layout.negativeRowBytes = negative;
     Loaded l;
-    l.inst.setImage("Source", picture(W, H, 1, moved, PixelDepth::Float, Components::RGBA, layout));
-    l.inst.setImage("Reference", picture(W, H, 40, OfxRectI{5, -3, 5 + W, -3 + H}, PixelDepth::Float,
+    l.inst.setImage(kClipSource, picture(W, H, 1, moved, PixelDepth::Float, Components::RGBA, layout));
+    l.inst.setImage(kClipReference, picture(W, H, 40, OfxRectI{5, -3, 5 + W, -3 + H}, PixelDepth::Float,
                                          Components::RGBA, layout));
-    l.inst.setImage("Output", Image::create(PixelDepth::Float, Components::RGBA, moved, layout));
+    l.inst.setImage(kClipOutput, Image::create(PixelDepth::Float, Components::RGBA, moved, layout));
     ASSERT_EQ(l.inst.render(0.0, moved), kOfxStatOK);
-    auto out = l.inst.image("Output", 0.0);
+    auto out = l.inst.image(kClipOutput, 0.0);
     EXPECT_TRUE(out->outsideIntact());
     for (int y = 0; y < H; ++y)
       for (int x = 0; x < W; ++x)
@@ -232,14 +233,14 @@ TEST(RenderGeometry, OffsetBoundsPaddedAndBottomUpRowsAgreeWithPacked) {
 TEST(RenderGeometry, WindowBeyondTheImagesStaysInsideTheOutput) {
   Loaded l;
   // Source covers only the left half of the output.
-  l.inst.setImage("Source", picture(W / 2, H, 1));
-  l.inst.setImage("Reference", picture(W, H, 40));
-  l.inst.setImage("Output", Image::create(PixelDepth::Float, Components::RGBA, kWhole));
+  l.inst.setImage(kClipSource, picture(W / 2, H, 1));
+  l.inst.setImage(kClipReference, picture(W, H, 40));
+  l.inst.setImage(kClipOutput, Image::create(PixelDepth::Float, Components::RGBA, kWhole));
   for (int x = 0; x < W; ++x) {
-    for (int y = 0; y < H; ++y) l.inst.image("Output", 0.0)->set(x, y, 0, 0.5f);
+    for (int y = 0; y < H; ++y) l.inst.image(kClipOutput, 0.0)->set(x, y, 0, 0.5f);
   }
   ASSERT_EQ(l.inst.render(0.0, {-100, -100, 1000, 1000}), kOfxStatOK);
-  auto out = l.inst.image("Output", 0.0);
+  auto out = l.inst.image(kClipOutput, 0.0);
   EXPECT_TRUE(out->outsideIntact());
   for (int y = 0; y < H; ++y) {
     EXPECT_GT(out->get(W / 4, y, 3), 0.0f);
@@ -254,7 +255,7 @@ TEST(RenderGeometry, WindowBeyondTheImagesStaysInsideTheOutput) {
 
 TEST(RenderFailures, MissingSourceOrOutputAndMissingRecord) {
   Loaded l;
-  l.inst.setImage("Reference", picture(W, H, 40));
+  l.inst.setImage(kClipReference, picture(W, H, 40));
   EXPECT_EQ(l.inst.render(0.0, kWhole), kOfxStatFailed);
   auto ledger = l.inst.ledger();
   EXPECT_EQ(ledger.fetched, ledger.released);
@@ -275,19 +276,19 @@ TEST(RenderFailures, MissingSourceOrOutputAndMissingRecord) {
 TEST(IsIdentity, MasterStrengthAloneDecides) {
   Loaded l;
   connectPair(l.inst);
-  l.inst.setParam("strength", -0.5);
+  l.inst.setParam(kParamStrength, -0.5);
   EXPECT_EQ(l.inst.isIdentity(1.0, kWhole).status, kOfxStatOK);
 
-  l.inst.setParam("strength", 0.0001);
-  l.inst.setParam("strengthR", 0.0);
-  l.inst.setParam("strengthG", 0.0);
-  l.inst.setParam("strengthB", 0.0);
+  l.inst.setParam(kParamStrength, 0.0001);
+  l.inst.setParam(kParamStrengthR, 0.0);
+  l.inst.setParam(kParamStrengthG, 0.0);
+  l.inst.setParam(kParamStrengthB, 0.0);
   auto r = l.inst.isIdentity(1.0, kWhole);
   EXPECT_EQ(r.status, kOfxStatReplyDefault);
   EXPECT_TRUE(r.writes.empty());
 
   // Exactly 0 at the asked time: the Source at that same time.
-  l.inst.setParamAt("strength", 3.0, 0.0);
+  l.inst.setParamAt(kParamStrength, 3.0, 0.0);
   r = l.inst.isIdentity(3.0, kWhole);
   EXPECT_EQ(r.status, kOfxStatOK);
   EXPECT_EQ(r.clip, "Source");

@@ -8,6 +8,7 @@
 #include "host/Host.h"
 #include "plugin/DebugLog.h"
 #include "windows/WindowsSupport.h"
+#include "plugin/Names.h"
 
 using namespace wintest;
 
@@ -36,8 +37,8 @@ struct Loaded {
         reference->set(x, y, 3, 1.0f);
       }
     }
-    inst.setImage("Source", source);
-    inst.setImage("Reference", reference);
+    inst.setImage(kClipSource, source);
+    inst.setImage(kClipReference, reference);
   }
 };
 
@@ -58,9 +59,9 @@ TEST(WindowsDebugOutput, LinesReachOutputDebugStringA) {
   Loaded l;
   ASSERT_TRUE(l.inst.valid()) << l.host.lastError();
   EXPECT_TRUE(capture.contains("Tintbridge: CREATE INSTANCE\n"));
-  EXPECT_EQ(l.inst.instanceChanged("exportButton"), kOfxStatOK) << "refused: no LUT yet";
+  EXPECT_EQ(l.inst.instanceChanged(kParamExportButton), kOfxStatOK) << "refused: no LUT yet";
   EXPECT_TRUE(capture.contains("Tintbridge: Export failed - no valid LUT (render the image first)\n"));
-  EXPECT_EQ(l.inst.instanceChanged("rebuildButton"), kOfxStatReplyDefault);
+  EXPECT_EQ(l.inst.instanceChanged(kParamRebuildButton), kOfxStatReplyDefault);
   EXPECT_TRUE(capture.contains("Tintbridge: LUT invalidated - will rebuild on next render\n"));
   for (const std::string &line : capture.strings()) {
     EXPECT_TRUE(startsWith(line, "Tintbridge: ")) << line;
@@ -74,10 +75,10 @@ TEST(WindowsModuleExport, EmptyPathExportsIntoTheDocumentsFolder) {
   Loaded l;
   ASSERT_TRUE(l.inst.valid()) << l.host.lastError();
   ASSERT_EQ(l.inst.render(0.0, kWindow), kOfxStatOK);
-  l.inst.setParam("exportPath", "");
-  ASSERT_EQ(l.inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  l.inst.setParam(kParamExportPath, "");
+  ASSERT_EQ(l.inst.instanceChanged(kParamExportButton), kOfxStatReplyDefault);
 
-  const std::string cube = l.inst.paramString("exportPath");
+  const std::string cube = l.inst.paramString(kParamExportPath);
   const std::string cdl = cube.substr(0, cube.size() - 5) + ".cdl";
   struct Cleanup {
     std::string a, b;
@@ -94,7 +95,7 @@ TEST(WindowsModuleExport, EmptyPathExportsIntoTheDocumentsFolder) {
   EXPECT_EQ(countLineEnds(text).crlf, 8u + 1u + 65u * 65u * 65u);
 
   // The CDL export starts from the path the cube export left behind.
-  ASSERT_EQ(l.inst.instanceChanged("exportCDLButton"), kOfxStatReplyDefault);
+  ASSERT_EQ(l.inst.instanceChanged(kParamExportCdlButton), kOfxStatReplyDefault);
   EXPECT_TRUE(fileExists(cdl)) << cdl;
   EXPECT_EQ(countLineEnds(readFile(cdl)).crlf, 13u);
   ASSERT_FALSE(l.host.messages().empty());
@@ -107,10 +108,10 @@ TEST(WindowsModuleExport, FolderPathEndingInABackslash) {
   Loaded l;
   ASSERT_TRUE(l.inst.valid()) << l.host.lastError();
   ASSERT_EQ(l.inst.render(0.0, kWindow), kOfxStatOK);
-  l.inst.setParam("exportPath", folder.path + "\\");
-  ASSERT_EQ(l.inst.instanceChanged("exportButton"), kOfxStatReplyDefault);
+  l.inst.setParam(kParamExportPath, folder.path + "\\");
+  ASSERT_EQ(l.inst.instanceChanged(kParamExportButton), kOfxStatReplyDefault);
 
-  const std::string cube = l.inst.paramString("exportPath");
+  const std::string cube = l.inst.paramString(kParamExportPath);
   EXPECT_TRUE(startsWith(cube, folder.path + "\\Tintbridge_")) << cube;
   EXPECT_TRUE(fileExists(cube)) << cube;
   ASSERT_FALSE(l.host.messages().empty());
