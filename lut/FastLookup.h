@@ -23,6 +23,28 @@ inline void cellOf(float x, float s, int n, int &i, float &f) {
   f = t - static_cast<float>(i);
 }
 
+// The cell of the grid that holds (r, g, b): its first corner, the strides to
+// the neighbouring corners, and the fractions along each axis.
+struct Cell {
+  const float *c000;
+  int64_t gStride, rStride;
+  float fr, fg, fb;
+};
+
+inline Cell cellAt(const MatchLut &lut, float r, float g, float b) {
+  const int n = lut.size;
+  const float s = static_cast<float>(n - 1);
+  int ri, gi, bi;
+  Cell cell;
+  cellOf(r, s, n, ri, cell.fr);
+  cellOf(g, s, n, gi, cell.fg);
+  cellOf(b, s, n, bi, cell.fb);
+  cell.gStride = static_cast<int64_t>(n) * 3;
+  cell.rStride = cell.gStride * n;
+  cell.c000 = lut.data + MatchLut::entryOffset(n, ri, gi, bi);
+  return cell;
+}
+
 #if TINTBRIDGE_FAST_LOOKUP_SSE
 // The eight corners of the cell at c000 blended along B, then G, then R, the
 // three channels side by side; f* are the fractions, c* their complements.
@@ -47,20 +69,11 @@ inline __m128 interpolate(const float *c000, int64_t gStride, int64_t rStride, _
 // Needs the grid's four spare floats past its last entry.
 inline void lookupFast(const MatchLut &lut, float r, float g, float b, float out[4]) {
 #if TINTBRIDGE_FAST_LOOKUP_SSE
-  const int n = lut.size;
-  const float s = static_cast<float>(n - 1);
-  int ri, gi, bi;
-  float fr, fg, fb;
-  fastlookup::cellOf(r, s, n, ri, fr);
-  fastlookup::cellOf(g, s, n, gi, fg);
-  fastlookup::cellOf(b, s, n, bi, fb);
-  const int64_t gStride = static_cast<int64_t>(n) * 3;
-  const int64_t rStride = gStride * n;
-  const float *c000 = lut.data + MatchLut::entryOffset(n, ri, gi, bi);
+  const fastlookup::Cell cell = fastlookup::cellAt(lut, r, g, b);
   const __m128 one = _mm_set1_ps(1.0f);
-  const __m128 vfr = _mm_set1_ps(fr), vfg = _mm_set1_ps(fg), vfb = _mm_set1_ps(fb);
-  _mm_storeu_ps(out, fastlookup::interpolate(c000, gStride, rStride, vfr, vfg, vfb, _mm_sub_ps(one, vfr),
-                                             _mm_sub_ps(one, vfg), _mm_sub_ps(one, vfb)));
+  const __m128 vfr = _mm_set1_ps(cell.fr), vfg = _mm_set1_ps(cell.fg), vfb = _mm_set1_ps(cell.fb);
+  _mm_storeu_ps(out, fastlookup::interpolate(cell.c000, cell.gStride, cell.rStride, vfr, vfg, vfb,
+                                             _mm_sub_ps(one, vfr), _mm_sub_ps(one, vfg), _mm_sub_ps(one, vfb)));
 #else
   lut.lookup(r, g, b, out[0], out[1], out[2]);
   out[3] = 0.0f;

@@ -38,23 +38,15 @@ bool MatchLut::allocate(int n) {
 }
 
 void MatchLut::lookup(float r, float g, float b, float &outR, float &outG, float &outB) const {
-  const int n = size;
-  const float s = static_cast<float>(n - 1);
-  int ri, gi, bi;
-  float fr, fg, fb;
-  fastlookup::cellOf(r, s, n, ri, fr);
-  fastlookup::cellOf(g, s, n, gi, fg);
-  fastlookup::cellOf(b, s, n, bi, fb);
+  const fastlookup::Cell cell = fastlookup::cellAt(*this, r, g, b);
+  const float fr = cell.fr, fg = cell.fg, fb = cell.fb;
   const float cr = 1.0f - fr;
   const float cg = 1.0f - fg;
   const float cb = 1.0f - fb;
-
-  const int64_t gStride = static_cast<int64_t>(n) * 3;
-  const int64_t rStride = gStride * n;
-  const float *c000 = data + entryOffset(n, ri, gi, bi);
-  const float *c010 = c000 + gStride;
-  const float *c100 = c000 + rStride;
-  const float *c110 = c100 + gStride;
+  const float *c000 = cell.c000;
+  const float *c010 = c000 + cell.gStride;
+  const float *c100 = c000 + cell.rStride;
+  const float *c110 = c100 + cell.gStride;
 
   float out[3];
   for (int c = 0; c < 3; ++c) {
