@@ -57,6 +57,19 @@ void convertBatch(SampleBatch &batch, ColorSpace colorSpace) {
       rgbToYuv(batch.c[0][i], batch.c[1][i], batch.c[2][i], batch.c[0][i], batch.c[1][i], batch.c[2][i]);
     }
   }
+  // A sample whose converted values are not all finite (a NaN or infinite
+  // pixel, or one so large that the conversion overflows) does not count, in
+  // either pass; the others keep their order.
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    if (!std::isfinite(batch.c[0][i]) || !std::isfinite(batch.c[1][i]) || !std::isfinite(batch.c[2][i])) continue;
+    batch.c[0][kept] = batch.c[0][i];
+    batch.c[1][kept] = batch.c[1][i];
+    batch.c[2][kept] = batch.c[2][i];
+    batch.weight[kept] = batch.weight[i];
+    ++kept;
+  }
+  batch.count = kept;
 }
 
 // Walks the sample grid, handing each batch of counting samples, converted
@@ -80,7 +93,7 @@ void walkSamples(const ImageView &image, int step, ColorSpace colorSpace, const 
       batch.weight[i] = weight;
       if (batch.count == kBatch) {
         convertBatch(batch, colorSpace);
-        consume(batch);
+        if (batch.count > 0) consume(batch);
         batch.count = 0;
       }
     }

@@ -143,3 +143,30 @@ TEST(ClipStats, BottomUpRowsGiveTheSameStatistics) {
 }
 
 }  // namespace
+
+// A sample that is not finite after conversion counts as if its weight were
+// below one half: in both passes, in every working space, the other samples
+// summed in the same order.
+TEST(ClipStats, NonFiniteSamplesAreLeftOut) {
+  const float kBad[] = {kNaN, std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
+  const TestImage clean = makePicture(64, 48);
+  for (float bad : kBad) {
+    for (int channel = 0; channel < 3; ++channel) {
+      TestImage dirty = clean;
+      dirty.at(5, 7)[channel] = bad;
+      dirty.at(63, 47)[channel] = bad;
+      TestMask without(64, 48, 1, 1.0f);
+      *without.at(5, 7) = 0.0f;
+      *without.at(63, 47) = 0.0f;
+      for (ColorSpace space : {int(0), int(kColorSpaceLab), int(kColorSpaceYuv)}) {
+        const ClipStats got = statsOf(dirty, space), want = statsOf(clean, space, &without.view);
+        for (int k = 0; k < 3; ++k) {
+          EXPECT_EQ(got.mean[k], want.mean[k]) << bad << " " << channel << " " << space;
+          EXPECT_EQ(got.deviation[k], want.deviation[k]) << bad << " " << channel << " " << space;
+        }
+      }
+    }
+  }
+  // With every sample left out the defaults apply.
+  expectDefaults(statsOf(makeImage(16, 16, kNaN, 0.5f, 0.5f), kColorSpaceLab));
+}
