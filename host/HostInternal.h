@@ -166,6 +166,16 @@ void makeCurrentHost(const std::shared_ptr<HostState> &state);
 void forgetCurrentHost(const HostState *state);
 std::shared_ptr<HostState> currentHost();
 
+// A new descriptor or instance record, owned by the host.
+Effect *newEffect(HostState &state, bool isDescriptor, const std::string &context);
+// An instance with the clips and parameters of `descriptor`, before the
+// create action.
+Effect *newInstance(HostState &state, Effect &descriptor, const std::string &context);
+void recordDefinition(HostState &state, Definition definition);
+
+// The bundle directory that holds `binary` (or its folder).
+std::string bundleOfBinary(const std::string &binary);
+
 // Calls mainEntry, holding no lock.
 OfxStatus callEntry(HostState &state, const char *action, const void *handle, PropertySet *inArgs,
                     PropertySet *outArgs);
@@ -174,10 +184,19 @@ OfxStatus callEntry(HostState &state, const char *action, const void *handle, Pr
 OfxStatus sendInstanceChanged(HostState &state, Effect &effect, const std::string &name, const std::string &type,
                               const std::string &reason, double time);
 
-// Parameter values.
+// Parameter values (ParamValue.cpp). "lock held": the parameter's mutex.
 ParamKind paramKind(const std::string &type, int &dimension);
-ParamValue paramValueAt(const Param &param, double time);  // lock held
-void storeParamValue(Param &param, bool atTime, double time, ParamValue value);
+ParamValue defaultValue(const Param &param);
+ParamValue paramValueAt(const Param &param, double time);                      // lock held
+std::vector<double> paramSlopeAt(const Param &param, double time);             // lock held
+std::vector<double> paramIntegral(const Param &param, double time1, double time2);  // lock held
+void retireValue(Param &param, const ParamValue &value);                       // lock held
+void storeParamValue(Param &param, bool atTime, double time, ParamValue value);  // lock held
+void dropParamKeys(Param &param);                                              // lock held
+// Host-side stores: numbers for numeric types (rounded for integer types),
+// text for text types; false for a null parameter or the wrong kind or count.
+bool setParamNumbers(Param *param, bool atTime, double time, const std::vector<double> &values);
+bool setParamText(Param *param, bool atTime, double time, const std::string &text);
 
 }  // namespace tbhost
 

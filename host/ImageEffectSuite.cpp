@@ -5,22 +5,12 @@
 #include <new>
 #include <string>
 
+#include "host/Guarded.h"
 #include "host/HostInternal.h"
 
 namespace tbhost {
 
 namespace {
-
-template <typename Fn>
-OfxStatus guarded(Fn fn) {
-  try {
-    return fn();
-  } catch (const std::bad_alloc &) {
-    return kOfxStatErrMemory;
-  } catch (...) {
-    return kOfxStatErrFatal;
-  }
-}
 
 OfxStatus getPropertySet(OfxImageEffectHandle handle, OfxPropertySetHandle *out) {
   Effect *effect = Effect::fromHandle(handle);
@@ -54,16 +44,12 @@ OfxStatus clipDefine(OfxImageEffectHandle handle, const char *name, OfxPropertyS
       std::lock_guard<std::mutex> lock(effect->mutex);
       effect->clips.push_back(std::move(clip));
     }
-    {
-      HostState &state = *effect->host;
-      std::lock_guard<std::mutex> lock(state.mutex);
-      Definition d;
-      d.kind = DefinitionKind::Clip;
-      d.context = effect->context;
-      d.name = name;
-      d.properties = &raw->props;
-      state.definitions.push_back(std::move(d));
-    }
+    Definition d;
+    d.kind = DefinitionKind::Clip;
+    d.context = effect->context;
+    d.name = name;
+    d.properties = &raw->props;
+    recordDefinition(*effect->host, std::move(d));
     if (out) *out = raw->props.handle();
     return kOfxStatOK;
   });

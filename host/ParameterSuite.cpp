@@ -2,27 +2,16 @@
 // one pointer per component and the setters one value per component, with
 // the types the parameter's type calls for (int for integer, boolean and
 // choice; double for double and colour types; const char * for strings).
-#include <cmath>
 #include <cstdarg>
-#include <new>
+#include <iterator>
 #include <vector>
 
+#include "host/Guarded.h"
 #include "host/HostInternal.h"
 
 namespace tbhost {
 
 namespace {
-
-template <typename Fn>
-OfxStatus guarded(Fn fn) {
-  try {
-    return fn();
-  } catch (const std::bad_alloc &) {
-    return kOfxStatErrMemory;
-  } catch (...) {
-    return kOfxStatErrFatal;
-  }
-}
 
 double hostTime(const Param &param) { return param.owner->host->currentTime.load(); }
 
@@ -51,17 +40,13 @@ OfxStatus paramDefine(OfxParamSetHandle setHandle, const char *type, const char 
       std::lock_guard<std::mutex> lock(set->mutex);
       set->params.push_back(std::move(param));
     }
-    {
-      HostState &state = *set->owner->host;
-      std::lock_guard<std::mutex> lock(state.mutex);
-      Definition d;
-      d.kind = DefinitionKind::Param;
-      d.context = set->owner->context;
-      d.name = name;
-      d.paramType = type;
-      d.properties = &raw->props;
-      state.definitions.push_back(std::move(d));
-    }
+    Definition d;
+    d.kind = DefinitionKind::Param;
+    d.context = set->owner->context;
+    d.name = name;
+    d.paramType = type;
+    d.properties = &raw->props;
+    recordDefinition(*set->owner->host, std::move(d));
     if (out) *out = raw->props.handle();
     return kOfxStatOK;
   });
@@ -192,20 +177,6 @@ OfxStatus paramGetValueAtTime(OfxParamHandle handle, OfxTime time, ...) {
   return status;
 }
 
-// Slope of the keyed curve at `time`, per component.
-std::vector<double> slopeAt(const Param &param, double time) {
-  std::vector<double> slope(static_cast<size_t>(param.dimension), 0.0);
-  if (param.keys.size() < 2) return slope;
-  auto after = param.keys.upper_bound(time);
-  if (after == param.keys.begin() || after == param.keys.end()) return slope;
-  auto before = std::prev(after);
-  const double span = after->first - before->first;
-  for (size_t i = 0; i < slope.size(); ++i) {
-    slope[i] = (after->second.numbers[i] - before->second.numbers[i]) / span;
-  }
-  return slope;
-}
-
 OfxStatus writeDoubles(const std::vector<double> &values, va_list ap) {
   std::vector<double *> out(values.size());
   for (double *&p : out) p = va_arg(ap, double *);
@@ -226,7 +197,7 @@ OfxStatus paramGetDerivative(OfxParamHandle handle, OfxTime time, ...) {
     std::vector<double> slope;
     {
       std::lock_guard<std::mutex> lock(param->mutex);
-      slope = slopeAt(*param, time);
+      slope = paramSlopeAt(*param, time);
     }
     return writeDoubles(slope, ap);
   });
@@ -241,17 +212,10 @@ OfxStatus paramGetIntegral(OfxParamHandle handle, OfxTime time1, OfxTime time2, 
   va_list ap;
   va_start(ap, time2);
   const OfxStatus status = guarded([&] {
-    std::vector<double> sum(static_cast<size_t>(param->dimension), 0.0);
+    std::vector<double> sum;
     {
       std::lock_guard<std::mutex> lock(param->mutex);
-      // Trapezoids; exact for the piecewise-linear curve when keys fall on steps.
-      const int steps = 256;
-      const double h = (time2 - time1) / steps;
-      for (int s = 0; s < steps; ++s) {
-        const ParamValue a = paramValueAt(*param, time1 + s * h);
-        const ParamValue b = paramValueAt(*param, time1 + (s + 1) * h);
-        for (size_t i = 0; i < sum.size(); ++i) sum[i] += 0.5 * h * (a.numbers[i] + b.numbers[i]);
-      }
+      sum = paramIntegral(*param, time1, time2);
     }
     return writeDoubles(sum, ap);
   });
@@ -326,7 +290,7 @@ OfxStatus paramDeleteKey(OfxParamHandle handle, OfxTime time) {
   std::lock_guard<std::mutex> lock(param->mutex);
   auto it = param->keys.find(time);
   if (it == param->keys.end()) return kOfxStatErrBadIndex;
-  if (it->second.text) param->retired.push_back(it->second.text);
+  retireValue(*param, it->second);
   param->keys.erase(it);
   return kOfxStatOK;
 }
@@ -336,10 +300,7 @@ OfxStatus paramDeleteAllKeys(OfxParamHandle handle) {
   if (!param) return kOfxStatErrBadHandle;
   return guarded([&] {
     std::lock_guard<std::mutex> lock(param->mutex);
-    for (auto &key : param->keys) {
-      if (key.second.text) param->retired.push_back(key.second.text);
-    }
-    param->keys.clear();
+    dropParamKeys(*param);
     return kOfxStatOK;
   });
 }
@@ -362,9 +323,7 @@ OfxStatus paramCopy(OfxParamHandle toHandle, OfxParamHandle fromHandle, OfxTime 
     }
     std::lock_guard<std::mutex> lock(to->mutex);
     storeParamValue(*to, false, 0.0, value);
-    for (auto &key : to->keys) {
-      if (key.second.text) to->retired.push_back(key.second.text);
-    }
+    dropParamKeys(*to);
     to->keys = std::move(keys);
     return kOfxStatOK;
   });

@@ -1,0 +1,95 @@
+// The objects behind the OFX handles: making them, recognising a handle the
+// plug-in passes back, and finding clips and parameters by name. Also the
+// host that null-handle calls are answered for.
+#include <memory>
+#include <mutex>
+
+#include "host/HostInternal.h"
+
+namespace tbhost {
+
+namespace {
+
+std::mutex gCurrentMutex;
+std::weak_ptr<HostState> gCurrentHost;
+
+}  // namespace
+
+void makeCurrentHost(const std::shared_ptr<HostState> &state) {
+  std::lock_guard<std::mutex> lock(gCurrentMutex);
+  gCurrentHost = state;
+}
+
+void forgetCurrentHost(const HostState *state) {
+  std::lock_guard<std::mutex> lock(gCurrentMutex);
+  std::shared_ptr<HostState> current = gCurrentHost.lock();
+  if (!current || current.get() == state) gCurrentHost.reset();
+}
+
+std::shared_ptr<HostState> currentHost() {
+  std::lock_guard<std::mutex> lock(gCurrentMutex);
+  return gCurrentHost.lock();
+}
+
+Effect *newEffect(HostState &state, bool isDescriptor, const std::string &context) {
+  std::unique_ptr<Effect> effect(new Effect());
+  effect->host = &state;
+  effect->isDescriptor = isDescriptor;
+  effect->context = context;
+  effect->paramSet.owner = effect.get();
+  Effect *raw = effect.get();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.effects.push_back(std::move(effect));
+  return raw;
+}
+
+void recordDefinition(HostState &state, Definition definition) {
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.definitions.push_back(std::move(definition));
+}
+
+Param *ParamSet::find(const std::string &name) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const auto &p : params) {
+    if (p->name == name) return p.get();
+  }
+  return nullptr;
+}
+
+Param *Param::fromHandle(OfxParamHandle handle) {
+  Param *p = reinterpret_cast<Param *>(handle);
+  return p && p->magic == kMagic ? p : nullptr;
+}
+
+ParamSet *ParamSet::fromHandle(OfxParamSetHandle handle) {
+  ParamSet *p = reinterpret_cast<ParamSet *>(handle);
+  return p && p->magic == kMagic ? p : nullptr;
+}
+
+Clip *Clip::fromHandle(OfxImageClipHandle handle) {
+  Clip *c = reinterpret_cast<Clip *>(handle);
+  return c && c->magic == kMagic ? c : nullptr;
+}
+
+std::shared_ptr<Image> Clip::imageAt(double time) const {
+  // A NaN time is no key of the map (it breaks the map's ordering).
+  if (time != time) return anyTime;
+  auto it = images.find(time);
+  if (it != images.end()) return it->second;
+  return anyTime;
+}
+
+Clip *Effect::findClip(const std::string &name) const {
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const auto &c : clips) {
+    if (c->name == name) return c.get();
+  }
+  return nullptr;
+}
+
+Effect *Effect::fromHandle(OfxImageEffectHandle handle) {
+  Effect *e = reinterpret_cast<Effect *>(handle);
+  return e && e->magic == kMagic ? e : nullptr;
+}
+
+}  // namespace tbhost
