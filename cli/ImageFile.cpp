@@ -39,28 +39,6 @@ std::string lastOiioError(const std::string &fallback) {
 
 }  // namespace
 
-bool parseDepth(const std::string &text, FileDepth &depth) {
-  if (text == "8") depth = FileDepth::Uint8;
-  else if (text == "16") depth = FileDepth::Uint16;
-  else if (text == "half") depth = FileDepth::Half;
-  else if (text == "float") depth = FileDepth::Float;
-  else return false;
-  return true;
-}
-
-const char *depthLabel(FileDepth depth) {
-  switch (depth) {
-    case FileDepth::Uint8:
-      return "8";
-    case FileDepth::Uint16:
-      return "16";
-    case FileDepth::Half:
-      return "half";
-    default:
-      return "float";
-  }
-}
-
 Picture makePicture(int width, int height, bool hasAlpha) {
   Picture p;
   p.width = width;
@@ -124,6 +102,12 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
     out[3] = picture.hasAlpha ? in[alpha] : 1.0f;
   }
   return true;
+}
+
+bool readInput(const std::string &path, Picture &picture, std::string &error) {
+  if (readPicture(path, picture, error)) return true;
+  error = "cannot read image '" + path + "': " + error;
+  return false;
 }
 
 Picture uprightPicture(const Picture &picture) {

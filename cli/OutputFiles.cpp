@@ -18,6 +18,8 @@ bool folderExists(const std::string &path) {
   return fs::is_directory(folderOf(path), error);
 }
 
+std::string extensionOf(const std::string &path) { return fs::path(path).extension().string(); }
+
 OutputFiles::~OutputFiles() { discard(); }
 
 std::string OutputFiles::reserve(const std::string &finalPath, const std::string &extension) {

@@ -12,6 +12,8 @@ namespace tbcli {
 // The folder a file name lies in; "." for a bare name.
 std::string folderOf(const std::string &path);
 bool folderExists(const std::string &path);
+// The extension of the file name, with its dot (".png"); "" without one.
+std::string extensionOf(const std::string &path);
 
 class OutputFiles {
  public:
