@@ -27,7 +27,8 @@ int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) applyGrade(o, picture.pixel(x, y));
   OutputFiles files;
-  const std::string temp = files.reserve(o.output, extensionOf(o.output));
+  const std::string temp = files.reserve(o.output, extensionOf(o.output), error);
+  if (temp.empty()) return fail(err, error);
   if (o.depthGiven) picture.bitsPerSample = 0;
   if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
     return fail(err, "cannot write '" + o.output + "': " + error);

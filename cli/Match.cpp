@@ -63,7 +63,8 @@ bool writeComparison(OutputFiles &files, const std::string &path, const Picture 
   const Picture picture = makeComparison({{&s, "Source: " + fileNameOf(sourceName)},
                                           {&r, "Reference: " + fileNameOf(referenceName)},
                                           {&m, resultCaption(o)}});
-  const std::string temp = files.reserve(path, extensionOf(path));
+  const std::string temp = files.reserve(path, extensionOf(path), error);
+  if (temp.empty()) return false;
   if (!writePicture(temp, path, picture, FileDepth::Uint8, error, 85)) {
     error = "cannot write '" + path + "': " + error;
     return false;
@@ -208,7 +209,8 @@ bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, 
   result.orientation = sourcePicture.orientation;
 
   const std::string outputPath = job.output.path(frame);
-  const std::string temp = job.files.reserve(outputPath, extensionOf(outputPath));
+  const std::string temp = job.files.reserve(outputPath, extensionOf(outputPath), error);
+  if (temp.empty()) return false;
   if (!writePicture(temp, outputPath, result, depth, error)) {
     error = "cannot write '" + outputPath + "': " + error;
     return false;
@@ -232,11 +234,13 @@ int finishJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   std::vector<std::string> written;
   if (!job.sequence) written.push_back(o.output);
   if (!o.cube.empty()) {
-    const std::string temp = job.files.reserve(o.cube, ".cube");
+    const std::string temp = job.files.reserve(o.cube, ".cube", error);
+    if (temp.empty()) return fail(err, error);
     if (!pressExport(job.plugin, kParamExportButton, temp, o.cube, out, err)) return kExitFailure;
   }
   if (!o.cdl.empty()) {
-    const std::string temp = job.files.reserve(o.cdl, ".cdl");
+    const std::string temp = job.files.reserve(o.cdl, ".cdl", error);
+    if (temp.empty()) return fail(err, error);
     if (!pressExport(job.plugin, kParamExportCdlButton, temp, o.cdl, out, err)) return kExitFailure;
   }
   if (!o.compare.empty() && !job.compare.isSequence()) {

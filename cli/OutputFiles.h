@@ -22,9 +22,10 @@ class OutputFiles {
   OutputFiles &operator=(const OutputFiles &) = delete;
   ~OutputFiles();  // removes what was never committed
 
-  // A temporary name beside `finalPath`, ending in `extension` (".cube",
-  // ".png", ...), to be renamed to `finalPath` by commit().
-  std::string reserve(const std::string &finalPath, const std::string &extension);
+  // A new, empty temporary file beside `finalPath`, its name ending in
+  // `extension` (".cube", ".png", ...), to be renamed to `finalPath` by
+  // commit(). "" and the message in `error` when it cannot be made.
+  std::string reserve(const std::string &finalPath, const std::string &extension, std::string &error);
   // Renames every reserved file to its final name; on a failure names the
   // file in `error` and removes the rest.
   bool commit(std::string &error);
