@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -86,10 +87,46 @@ std::string checkOutputs(const MatchJob &job) {
     if (!path->empty() && !canWriteFormat(FramePattern(*path).path(job.frames.front())))
       return "no image format for the extension of '" + *path + "'";
   }
-  std::set<std::string> outputNames;
-  for (const auto &entry : outputs)
-    if (!entry.second->empty() && !outputNames.insert(*entry.second).second)
-      return "'" + *entry.second + "' is named for two outputs";
+  return std::string();
+}
+
+// No output is an input or another output, whatever the spelling, for any
+// frame: files are compared by what they are, not by their names.
+std::string checkNameClashes(const MatchJob &job) {
+  struct Named {
+    const char *role;
+    const FramePattern *pattern;
+  };
+  const Named inputs[] = {{"SOURCE", &job.source},
+                          {"REFERENCE", &job.reference},
+                          {"--source-mask", &job.sourceMask},
+                          {"--reference-mask", &job.referenceMask}};
+  const FramePattern cube(job.o.cube), cdl(job.o.cdl);
+  const Named outputs[] = {{"OUTPUT", &job.output}, {"--compare", &job.compare}, {"--cube", &cube}, {"--cdl", &cdl}};
+  FileIdentities identities;
+  std::map<std::string, const Named *> inputFiles, outputFiles;
+  std::set<std::string> seen;
+  for (int frame : job.frames) {
+    for (const Named &in : inputs) {
+      if (in.pattern->text().empty()) continue;
+      const std::string path = in.pattern->path(frame);
+      if (seen.insert(path).second) inputFiles.emplace(identities.of(path), &in);
+    }
+  }
+  for (int frame : job.frames) {
+    for (const Named &out : outputs) {
+      if (out.pattern->text().empty() || (frame != job.frames.front() && !out.pattern->isSequence())) continue;
+      const std::string identity = identities.of(out.pattern->path(frame));
+      auto input = inputFiles.find(identity);
+      if (input != inputFiles.end())
+        return out.role + std::string(" '") + out.pattern->text() + "' is the same file as " + input->second->role +
+               " '" + input->second->pattern->text() + "': an output never replaces an input";
+      auto other = outputFiles.emplace(identity, &out);
+      if (!other.second)
+        return out.role + std::string(" '") + out.pattern->text() + "' and " + other.first->second->role + " '" +
+               other.first->second->pattern->text() + "' are the same file";
+    }
+  }
   return std::string();
 }
 
@@ -266,6 +303,7 @@ int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
   std::string error = planFrames(o, job.frames);
   if (error.empty()) error = checkOutputs(job);
   if (error.empty()) error = checkInputs(job);
+  if (error.empty()) error = checkNameClashes(job);
   if (!error.empty()) return fail(err, error);
   if (!startPlugin(job, error) || !connectStills(job, error)) return fail(err, error);
 

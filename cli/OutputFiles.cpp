@@ -20,6 +20,20 @@ bool folderExists(const std::string &path) {
 
 std::string extensionOf(const std::string &path) { return fs::path(path).extension().string(); }
 
+std::string FileIdentities::of(const std::string &path) {
+  std::string key;
+  if (fileKey(path, key)) return "file " + key;
+  const std::string folder = folderOf(path);
+  auto found = folders_.find(folder);
+  if (found == folders_.end()) {
+    std::error_code ec;
+    fs::path resolved = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    if (ec) resolved = fs::absolute(folder, ec).lexically_normal();
+    found = folders_.emplace(folder, resolved.string()).first;
+  }
+  return "path " + (fs::path(found->second) / fs::path(path).filename()).string();
+}
+
 OutputFiles::~OutputFiles() { discard(); }
 
 std::string OutputFiles::reserve(const std::string &finalPath, const std::string &extension, std::string &error) {

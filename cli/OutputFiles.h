@@ -4,6 +4,7 @@
 #ifndef TINTBRIDGE_CLI_OUTPUT_FILES_H
 #define TINTBRIDGE_CLI_OUTPUT_FILES_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,16 @@ std::string folderOf(const std::string &path);
 bool folderExists(const std::string &path);
 // The extension of the file name, with its dot (".png"); "" without one.
 std::string extensionOf(const std::string &path);
+
+// Tells which names are one file: by device and file number where the file
+// exists, else by the path it would be made at, its folder resolved.
+class FileIdentities {
+ public:
+  std::string of(const std::string &path);
+
+ private:
+  std::map<std::string, std::string> folders_;  // as named -> resolved
+};
 
 class OutputFiles {
  public:

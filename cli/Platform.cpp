@@ -14,6 +14,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -141,6 +142,20 @@ bool syncFile(const std::string &path, std::string &error) {
     ok = false;
   }
   return ok;
+}
+
+bool fileKey(const std::string &path, std::string &key) {
+#if defined(_WIN32)
+  (void)path;
+  (void)key;
+  return false;
+#else
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  key = std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+        std::to_string(static_cast<unsigned long long>(info.st_ino));
+  return true;
+#endif
 }
 
 void ignoreFileSizeSignal() {

@@ -23,6 +23,9 @@ bool createNewFile(const std::string &path, bool &exists, std::string &error);
 bool writeWholeFile(const std::string &path, const void *data, size_t size, std::string &error);
 // Syncs the file `path`, written by someone else, to the disk.
 bool syncFile(const std::string &path, std::string &error);
+// The device and file number of what `path` names, links followed, as text;
+// false where it does not exist or the system has no such numbers.
+bool fileKey(const std::string &path, std::string &key);
 // A write past the file size limit fails with an error instead of ending
 // the process.
 void ignoreFileSizeSignal();
