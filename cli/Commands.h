@@ -21,16 +21,11 @@ int runMatch(const MatchOptions &options, std::ostream &out, std::ostream &err);
 int runDescribe(const std::string &plugin, std::ostream &out, std::ostream &err);
 int runGrade(const GradeOptions &options, std::ostream &out, std::ostream &err);
 
-// The bundle to load: `plugin` when given, else the first that exists of the
-// bundle beside this executable's build tree, the installed one beside it,
-// the build tree it was built in, and the install location it was built for.
-// "" and a message in `error` when there is none.
-std::string findBundle(const std::string &plugin, std::string &error);
-
 // The ASC CDL grade of the `grade` command on one straight-alpha pixel.
 void applyGrade(const GradeOptions &options, float rgb[3]);
 
-std::string helpText();
+// "tintbridge: <message>" on `err`; returns kExitFailure.
+int fail(std::ostream &err, const std::string &message);
 
 }  // namespace tbcli
 

@@ -3,8 +3,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "cli/Platform.h"
+
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imagebufalgo.h>
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
 namespace tbcli {
@@ -38,28 +41,6 @@ std::string lastOiioError(const std::string &fallback) {
 }
 
 }  // namespace
-
-bool parseDepth(const std::string &text, FileDepth &depth) {
-  if (text == "8") depth = FileDepth::Uint8;
-  else if (text == "16") depth = FileDepth::Uint16;
-  else if (text == "half") depth = FileDepth::Half;
-  else if (text == "float") depth = FileDepth::Float;
-  else return false;
-  return true;
-}
-
-const char *depthLabel(FileDepth depth) {
-  switch (depth) {
-    case FileDepth::Uint8:
-      return "8";
-    case FileDepth::Uint16:
-      return "16";
-    case FileDepth::Half:
-      return "half";
-    default:
-      return "float";
-  }
-}
 
 Picture makePicture(int width, int height, bool hasAlpha) {
   Picture p;
@@ -126,6 +107,12 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
   return true;
 }
 
+bool readInput(const std::string &path, Picture &picture, std::string &error) {
+  if (readPicture(path, picture, error)) return true;
+  error = "cannot read image '" + path + "': " + error;
+  return false;
+}
+
 Picture uprightPicture(const Picture &picture) {
   if (picture.orientation == 1 || picture.width <= 0 || picture.height <= 0) return picture;
   OIIO::ImageSpec spec(picture.width, picture.height, 4, OIIO::TypeDesc::FLOAT);
@@ -146,8 +133,55 @@ bool canWriteFormat(const std::string &path) {
   return output != nullptr;
 }
 
+namespace {
+
+// Runs the writer on `picture` into `name` (a file, or only a name when the
+// writer has an I/O proxy).
+bool encodePicture(OIIO::ImageOutput &output, const std::string &name, const OIIO::ImageSpec &spec,
+                   const Picture &picture, std::string &error) {
+  auto failed = [&](const char *fallback) {
+    error = output.geterror();
+    if (error.empty()) error = lastOiioError(fallback);
+    return false;
+  };
+  if (!output.open(name, spec)) return failed("cannot create the file");
+  const OIIO::stride_t xstride = 4 * sizeof(float);
+  if (!output.write_image(OIIO::TypeDesc::FLOAT, picture.rgba.data(), xstride)) {
+    failed("cannot write the pixels");
+    output.close();
+    return false;
+  }
+  if (!output.close()) return failed("cannot finish the file");
+  return true;
+}
+
+// A file written by a library that could not be checked as it wrote: read
+// back row by row, so that a short write shows as a file that does not decode.
+bool readsBackWhole(const std::string &path, int width, int height, std::string &error) {
+  auto input = OIIO::ImageInput::open(path);
+  bool ok = input && input->spec().width == width && input->spec().height == height;
+  if (ok) {
+    const OIIO::ImageSpec &spec = input->spec();
+    if (spec.tile_width > 0) {
+      std::vector<float> all(static_cast<size_t>(width) * height * static_cast<size_t>(spec.nchannels));
+      ok = input->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, all.data());
+    } else {
+      std::vector<float> row(static_cast<size_t>(width) * static_cast<size_t>(spec.nchannels));
+      for (int y = spec.y; ok && y < spec.y + height; ++y) ok = input->read_scanline(y, 0, OIIO::TypeDesc::FLOAT, row.data());
+    }
+  }
+  OIIO::geterror();
+  if (!ok) error = "the file was not written whole";
+  return ok;
+}
+
+}  // namespace
+
 bool writePicture(const std::string &path, const std::string &formatPath, const Picture &original, FileDepth depth,
                   std::string &error, int quality) {
+  // Declared before the writer, so that it outlives it.
+  std::vector<unsigned char> bytes;
+  OIIO::Filesystem::IOVecOutput memory(bytes);
   auto output = OIIO::ImageOutput::create(formatPath);
   if (!output) {
     error = lastOiioError("no writer for this file extension");
@@ -169,22 +203,21 @@ bool writePicture(const std::string &path, const std::string &formatPath, const 
   // Pixels are kept as stored, so the hint for viewers goes along with them.
   if (picture.orientation != 1) spec.attribute("Orientation", picture.orientation);
   if (picture.bitsPerSample > 0 && depth == FileDepth::Uint16) spec.attribute("oiio:BitsPerSample", picture.bitsPerSample);
-  if (!output->open(path, spec)) {
-    error = output->geterror();
-    if (error.empty()) error = lastOiioError("cannot create the file");
+
+  // The file is encoded in memory and written here, where every write is
+  // checked: no format's library sees the disk, so none can hide a short
+  // write or end the process over one.
+  if (output->supports("ioproxy") && output->set_ioproxy(&memory)) {
+    if (!encodePicture(*output, formatPath, spec, picture, error)) return false;
+    return writeWholeFile(path, bytes.data(), bytes.size(), error);
+  }
+  // A writer that only takes a file name writes the temporary itself.
+  if (!encodePicture(*output, path, spec, picture, error)) {
+    for (size_t at = error.find(path); at != std::string::npos; at = error.find(path, at + formatPath.size()))
+      error.replace(at, path.size(), formatPath);
     return false;
   }
-  const OIIO::stride_t xstride = 4 * sizeof(float);
-  if (!output->write_image(OIIO::TypeDesc::FLOAT, picture.rgba.data(), xstride)) {
-    error = output->geterror();
-    output->close();
-    return false;
-  }
-  if (!output->close()) {
-    error = output->geterror();
-    return false;
-  }
-  return true;
+  return syncFile(path, error) && readsBackWhole(path, picture.width, picture.height, error);
 }
 
 std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture) {

@@ -13,10 +13,6 @@ namespace tbcli {
 
 enum class FileDepth { Uint8, Uint16, Half, Float };
 
-// "8", "16", "half", "float"; false for anything else.
-bool parseDepth(const std::string &text, FileDepth &depth);
-const char *depthLabel(FileDepth depth);
-
 // Pixels top row first, four floats a pixel. `hasAlpha` tells whether the
 // file had an alpha channel (without one, alpha is 1).
 struct Picture {
@@ -37,6 +33,9 @@ Picture makePicture(int width, int height, bool hasAlpha);
 // Reads any format OpenImageIO reads. One channel is grey, two are grey and
 // alpha, three RGB, four or more RGBA.
 bool readPicture(const std::string &path, Picture &picture, std::string &error);
+
+// readPicture with the message for the user: "cannot read image '...': ...".
+bool readInput(const std::string &path, Picture &picture, std::string &error);
 
 // Writes in the format of `formatPath`'s extension into the file `path`
 // (which may be a temporary name), at `depth` or the nearest the format

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "cli/Platform.h"
 
 int main(int argc, char **argv) {
+  tbcli::ignoreFileSizeSignal();
   std::vector<std::string> args(argv + 1, argv + argc);
   return tbcli::runCommand(args, std::cout, std::cerr);
 }

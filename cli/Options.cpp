@@ -94,6 +94,28 @@ bool parseMix(const std::string &text, double &value) { return parseNumber(text,
 
 }  // namespace
 
+bool parseDepth(const std::string &text, FileDepth &depth) {
+  if (text == "8") depth = FileDepth::Uint8;
+  else if (text == "16") depth = FileDepth::Uint16;
+  else if (text == "half") depth = FileDepth::Half;
+  else if (text == "float") depth = FileDepth::Float;
+  else return false;
+  return true;
+}
+
+const char *depthLabel(FileDepth depth) {
+  switch (depth) {
+    case FileDepth::Uint8:
+      return "8";
+    case FileDepth::Uint16:
+      return "16";
+    case FileDepth::Half:
+      return "half";
+    default:
+      return "float";
+  }
+}
+
 const char *modeLabel(int mode) { return mode == 1 ? "Same Frame" : "Different Clips"; }
 
 const char *preserveLabel(int preserve) {
@@ -179,6 +201,29 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
   return std::string();
 }
 
+std::string planFrames(const MatchOptions &o, std::vector<int> &frames) {
+  const FramePattern source(o.source), reference(o.reference), output(o.output);
+  const FramePattern sourceMask(o.sourceMask), referenceMask(o.referenceMask), compare(o.compare);
+  const bool sequence = source.isSequence();
+  if (sequence && !o.framesGiven)
+    return "SOURCE '" + o.source + "' names a sequence: give its frames with --frames FIRST-LAST";
+  if (!sequence && o.framesGiven)
+    return "--frames needs a SOURCE with a frame number pattern, such as shot.%04d.exr or shot.####.exr";
+  if (sequence && !output.isSequence()) return "OUTPUT '" + o.output + "' needs a frame number pattern, as SOURCE has one";
+  if (!sequence) {
+    for (const FramePattern *p : {&reference, &output, &sourceMask, &referenceMask, &compare})
+      if (p->isSequence()) return "'" + p->text() + "' has a frame number pattern, but SOURCE is a still";
+  }
+  frames.clear();
+  if (sequence) {
+    if (static_cast<long long>(o.lastFrame) - o.firstFrame >= 1000000) return "--frames names too many frames";
+    for (int f = o.firstFrame; f <= o.lastFrame; ++f) frames.push_back(f);
+  } else {
+    frames.push_back(0);
+  }
+  return std::string();
+}
+
 std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions &o) {
   ArgWalker walker(args);
   std::vector<std::string> plain;
@@ -210,6 +255,19 @@ std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions
   if (plain.size() != 1) return plain.empty() ? "grade needs an INPUT image" : "unexpected argument '" + plain[1] + "'";
   o.input = plain[0];
   if (o.output.empty()) return "grade needs an output file: -o OUTPUT";
+  return std::string();
+}
+
+std::string parseDescribeOptions(const std::vector<std::string> &args, std::string &plugin) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--plugin" && i + 1 < args.size() && !args[i + 1].empty()) {
+      plugin = args[++i];
+    } else if (args[i].compare(0, 9, "--plugin=") == 0 && args[i].size() > 9) {
+      plugin = args[i].substr(9);
+    } else {
+      return args[i] == "--plugin" ? "option '--plugin' needs a value" : "unknown option '" + args[i] + "'";
+    }
+  }
   return std::string();
 }
 

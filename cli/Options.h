@@ -1,4 +1,4 @@
-// The command line of `tintbridge match` and `tintbridge grade`, parsed and
+// The command lines of `tintbridge match`, `grade` and `describe`, parsed and
 // checked before anything is read or written.
 #ifndef TINTBRIDGE_CLI_OPTIONS_H
 #define TINTBRIDGE_CLI_OPTIONS_H
@@ -49,6 +49,17 @@ struct GradeOptions {
 // Each returns "" on success, else the message for the user.
 std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions &options);
 std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions &options);
+// `describe [--plugin BUNDLE]`.
+std::string parseDescribeOptions(const std::vector<std::string> &args, std::string &plugin);
+
+// The frames of a match: the checks of SOURCE, OUTPUT and the other names
+// against --frames, and the frame numbers to render (one frame, 0, for a
+// still). "" on success, else the message for the user.
+std::string planFrames(const MatchOptions &options, std::vector<int> &frames);
+
+// "8", "16", "half", "float"; false for anything else.
+bool parseDepth(const std::string &text, FileDepth &depth);
+const char *depthLabel(FileDepth depth);
 
 // Texts of the choices, as the plug-in labels them.
 const char *modeLabel(int mode);

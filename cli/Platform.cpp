@@ -1,17 +1,50 @@
 #include "cli/Platform.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace tbcli {
+
+namespace {
+
+std::string lastSystemError() { return std::strerror(errno); }
+
+#if defined(_WIN32)
+int openForWriting(const std::string &path) { return _open(path.c_str(), _O_WRONLY | _O_TRUNC | _O_BINARY); }
+int writeSome(int fd, const unsigned char *data, size_t size) {
+  return _write(fd, data, static_cast<unsigned>(size > (1u << 30) ? (1u << 30) : size));
+}
+int syncDescriptor(int fd) { return _commit(fd); }
+int closeDescriptor(int fd) { return _close(fd); }
+#else
+int openForWriting(const std::string &path) { return ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); }
+long writeSome(int fd, const unsigned char *data, size_t size) {
+  return static_cast<long>(::write(fd, data, size > (size_t(1) << 30) ? (size_t(1) << 30) : size));
+}
+int syncDescriptor(int fd) {
+  const int status = ::fsync(fd);
+  // Some kinds of file have nothing to sync.
+  return status != 0 && (errno == EINVAL || errno == EROFS) ? 0 : status;
+}
+int closeDescriptor(int fd) { return ::close(fd); }
+#endif
+
+}  // namespace
 
 bool stderrIsTerminal() {
 #if defined(_WIN32)
@@ -43,6 +76,91 @@ long processId() {
   return static_cast<long>(_getpid());
 #else
   return static_cast<long>(getpid());
+#endif
+}
+
+bool createNewFile(const std::string &path, bool &exists, std::string &error) {
+#if defined(_WIN32)
+  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+  exists = fd < 0 && errno == EEXIST;
+  if (fd < 0) {
+    error = lastSystemError();
+    return false;
+  }
+  if (closeDescriptor(fd) != 0) {
+    error = lastSystemError();
+    return false;
+  }
+  return true;
+}
+
+bool writeWholeFile(const std::string &path, const void *data, size_t size, std::string &error) {
+  const int fd = openForWriting(path);
+  if (fd < 0) {
+    error = lastSystemError();
+    return false;
+  }
+  const unsigned char *at = static_cast<const unsigned char *>(data);
+  bool ok = true;
+  while (ok && size > 0) {
+    const long n = writeSome(fd, at, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      ok = false;
+      break;
+    }
+    at += n;
+    size -= static_cast<size_t>(n);
+  }
+  if (ok && syncDescriptor(fd) != 0) ok = false;
+  if (!ok) error = lastSystemError();
+  if (closeDescriptor(fd) != 0 && ok) {
+    error = lastSystemError();
+    ok = false;
+  }
+  return ok;
+}
+
+bool syncFile(const std::string &path, std::string &error) {
+#if defined(_WIN32)
+  const int fd = _open(path.c_str(), _O_RDWR | _O_BINARY);
+#else
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+  if (fd < 0) {
+    error = lastSystemError();
+    return false;
+  }
+  bool ok = syncDescriptor(fd) == 0;
+  if (!ok) error = lastSystemError();
+  if (closeDescriptor(fd) != 0 && ok) {
+    error = lastSystemError();
+    ok = false;
+  }
+  return ok;
+}
+
+bool fileKey(const std::string &path, std::string &key) {
+#if defined(_WIN32)
+  (void)path;
+  (void)key;
+  return false;
+#else
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) return false;
+  key = std::to_string(static_cast<unsigned long long>(info.st_dev)) + ":" +
+        std::to_string(static_cast<unsigned long long>(info.st_ino));
+  return true;
+#endif
+}
+
+void ignoreFileSizeSignal() {
+#if defined(SIGXFSZ)
+  std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

@@ -3,6 +3,7 @@
 #ifndef TINTBRIDGE_CLI_PLATFORM_H
 #define TINTBRIDGE_CLI_PLATFORM_H
 
+#include <cstddef>
 #include <string>
 
 namespace tbcli {
@@ -13,6 +14,21 @@ bool stderrIsTerminal();
 std::string executableFolder();
 // The id of this process, for names of temporary files.
 long processId();
+
+// Creates `path` as a new, empty file. False when it cannot: `exists` tells
+// whether something of that name was there, `error` says why.
+bool createNewFile(const std::string &path, bool &exists, std::string &error);
+// Makes `size` bytes the whole content of the file `path` and syncs it to
+// the disk; every write, the sync and the close are checked.
+bool writeWholeFile(const std::string &path, const void *data, size_t size, std::string &error);
+// Syncs the file `path`, written by someone else, to the disk.
+bool syncFile(const std::string &path, std::string &error);
+// The device and file number of what `path` names, links followed, as text;
+// false where it does not exist or the system has no such numbers.
+bool fileKey(const std::string &path, std::string &key);
+// A write past the file size limit fails with an error instead of ending
+// the process.
+void ignoreFileSizeSignal();
 
 }  // namespace tbcli
 

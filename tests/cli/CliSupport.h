@@ -5,7 +5,9 @@
 #define TINTBRIDGE_TESTS_CLI_CLI_SUPPORT_H
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <OpenImageIO/imageio.h>
 
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,11 +59,12 @@ inline Pixels makePicture(int width, int height, int seed) {
 
 class ScratchDir {
  public:
-  ScratchDir() {
+  // `suffix` tells apart several folders of one test.
+  explicit ScratchDir(const std::string &suffix = std::string()) {
     const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
     path_ = fs::temp_directory_path() /
             ("tintbridge-cli-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-             std::to_string(::getpid()));
+             std::to_string(::getpid()) + suffix);
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -144,13 +148,15 @@ inline std::string slurp(const std::string &path) {
 }
 
 // Runs the command with `args`; its output streams go to files outside the
-// scratch folders, so that they never show up in a folder listing.
-inline RunResult runTool(const std::vector<std::string> &args, const std::string &binary = TINTBRIDGE_CLI_BINARY) {
+// scratch folders, so that they never show up in a folder listing. `shell`
+// runs before it in the same shell (a limit, a change of folder).
+inline RunResult runTool(const std::vector<std::string> &args, const std::string &binary = TINTBRIDGE_CLI_BINARY,
+                         const std::string &shell = std::string()) {
   static int counter = 0;
   const std::string base = (fs::temp_directory_path() / ("tintbridge-cli-run-" + std::to_string(::getpid()) + "-" +
                                                          std::to_string(++counter)))
                                .string();
-  std::string command = quote(binary);
+  std::string command = shell + quote(binary);
   for (const std::string &a : args) command += " " + quote(a);
   command += " >" + quote(base + ".out") + " 2>" + quote(base + ".err") + " </dev/null";
   RunResult r;
@@ -162,6 +168,63 @@ inline RunResult runTool(const std::vector<std::string> &args, const std::string
   fs::remove(base + ".err");
   return r;
 }
+
+// Size and a digest of the bytes of every file in a folder, by name: to show
+// that nothing changed.
+inline std::map<std::string, std::string> folderContents(const std::string &folder) {
+  std::map<std::string, std::string> out;
+  for (const auto &e : fs::directory_iterator(folder)) {
+    std::string &entry = out[e.path().filename().string()];
+    if (!fs::is_regular_file(e.path())) {
+      entry = "not a file";
+      continue;
+    }
+    const std::string bytes = slurp(e.path().string());
+    entry = std::to_string(bytes.size()) + " bytes, digest " + std::to_string(std::hash<std::string>()(bytes));
+  }
+  return out;
+}
+
+// A small file system of its own: a tmpfs mounted on `folder` where this
+// process may mount one (as root), unmounted at the end. Elsewhere the
+// folder is an ordinary one and `limit()` gives a shell prefix that caps the
+// size of any file the command writes instead.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string &folder, int kilobytes) : folder_(folder) {
+    fs::create_directories(folder);
+    const std::string options = "size=" + std::to_string(kilobytes) + "k";
+    mounted_ = ::mount("tintbridge-test", folder.c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallDisk() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
+  }
+  SmallDisk(const SmallDisk &) = delete;
+  SmallDisk &operator=(const SmallDisk &) = delete;
+
+  bool mounted() const { return mounted_; }
+  // Takes all but about `leave` bytes of the disk.
+  void fill(size_t leave) {
+    if (!mounted_) return;
+    const std::string filler = folder_ + "/filler";
+    FILE *f = std::fopen(filler.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    const std::vector<char> block(4096, 'x');
+    size_t size = 0;
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) size += block.size();
+    std::fclose(f);
+    fs::resize_file(filler, size > leave ? size - leave : 0);
+  }
+  // With a mounted disk nothing; else a size limit of `leave` bytes for the
+  // command's files.
+  std::string limit(size_t leave) const {
+    return mounted_ ? std::string() : "trap '' XFSZ; ulimit -f " + std::to_string(leave / 512) + "; ";
+  }
+
+ private:
+  std::string folder_;
+  bool mounted_ = false;
+};
 
 // Float RGBA clip images with OFX's bottom-up rows.
 inline std::shared_ptr<tbhost::Image> toHost(const Pixels &p) {

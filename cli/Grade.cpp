@@ -1,0 +1,40 @@
+// `tintbridge grade`: an ASC CDL grade on a picture, to make test material.
+#include <cmath>
+#include <ostream>
+
+#include "cli/Commands.h"
+#include "cli/ImageFile.h"
+#include "cli/OutputFiles.h"
+
+namespace tbcli {
+
+void applyGrade(const GradeOptions &g, float rgb[3]) {
+  for (int c = 0; c < 3; ++c) {
+    double v = rgb[c] * g.slope[c] + g.offset[c];
+    v = v > 0.0 ? std::pow(v, g.power[c]) : 0.0;
+    rgb[c] = static_cast<float>(v);
+  }
+  const double luma = 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
+  for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>(luma + g.saturation * (rgb[c] - luma));
+}
+
+int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
+  if (!folderExists(o.output)) return fail(err, "output folder '" + folderOf(o.output) + "' does not exist");
+  if (!canWriteFormat(o.output)) return fail(err, "no image format for the extension of '" + o.output + "'");
+  Picture picture;
+  std::string error;
+  if (!readInput(o.input, picture, error)) return fail(err, error);
+  for (int y = 0; y < picture.height; ++y)
+    for (int x = 0; x < picture.width; ++x) applyGrade(o, picture.pixel(x, y));
+  OutputFiles files;
+  const std::string temp = files.reserve(o.output, extensionOf(o.output), error);
+  if (temp.empty()) return fail(err, error);
+  if (o.depthGiven) picture.bitsPerSample = 0;
+  if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
+    return fail(err, "cannot write '" + o.output + "': " + error);
+  if (!files.commit(error)) return fail(err, error);
+  out << "wrote " << o.output << "\n";
+  return kExitOk;
+}
+
+}  // namespace tbcli

@@ -1,0 +1,64 @@
+#include "cli/HelpText.h"
+
+namespace tbcli {
+
+std::string helpText() {
+  return R"(tintbridge - make one picture look like another, with the Tintbridge OFX plug-in
+
+Usage:
+  tintbridge match SOURCE REFERENCE -o OUTPUT [options]
+  tintbridge describe [--plugin BUNDLE]
+  tintbridge grade INPUT -o OUTPUT [--slope R,G,B] [--offset R,G,B] [--power R,G,B]
+                   [--saturation S] [--depth D]
+  tintbridge --help | --version
+
+match renders SOURCE through the colour match that carries it onto REFERENCE
+and writes the result to OUTPUT, in the format of OUTPUT's extension (EXR,
+TIFF, PNG, JPEG, DPX and whatever else OpenImageIO writes).
+
+Options of match:
+  -o, --output FILE         the matched picture (required)
+  --mode different|same     Different Clips (default): match separate footage;
+                            Same Frame: match two grades of the same picture
+  --preserve none|brightness|colors
+                            keep nothing (default), the Source's brightness,
+                            or the Source's colors
+  --mix X                   how much of the match to apply, 0 to 1 (default 1)
+  --mix-red X, --mix-green X, --mix-blue X
+                            per-channel mixes, 0 to 1 (default 1)
+  --source-mask FILE        measure only where this matte is at least 0.5
+  --reference-mask FILE     the same for the Reference (Different Clips only);
+                            a matte is its alpha when that is not opaque
+                            everywhere, else its first channel
+  --cube FILE               also save the match as a 65-point .cube 3D LUT
+  --cdl FILE                also save an ASC CDL fitted to the match
+  --compare FILE            also save Source | Reference | Result side by side
+  --depth 8|16|half|float   bit depth of OUTPUT (default: that of SOURCE)
+  --frames FIRST-LAST       render a sequence: SOURCE, OUTPUT and optionally
+                            REFERENCE, the masks and --compare name frames
+                            with a pattern such as shot.%04d.exr or
+                            shot.####.exr; each frame is matched at its own
+                            time; .cube and .cdl hold the last frame's match
+  --threads N               render each frame as tiles on N threads
+                            (default: one per processor)
+  --plugin BUNDLE           the Bridgetint.ofx.bundle to load (default: the
+                            one built beside this command, else the
+                            installed one)
+  -q, --quiet               no progress lines
+
+describe lists what a host sees of the plug-in: its label, grouping,
+contexts, clips and parameters with their labels, defaults and ranges.
+
+grade applies an ASC CDL grade (slope, offset, power, then saturation) to a
+picture, to make test material.
+
+Files appear whole or not at all. On any error the command says why, writes
+nothing and exits with status 2.
+
+Example:
+  tintbridge match day.png night.jpg -o day-as-night.png --preserve brightness \
+      --cube day-to-night.cube --compare check.jpg
+)";
+}
+
+}  // namespace tbcli

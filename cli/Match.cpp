@@ -1,0 +1,322 @@
+// `tintbridge match`: the plug-in's colour match on stills and sequences, in
+// steps: check the job, start the plug-in, connect the stills, match each
+// frame, then export and put the files in place.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "cli/Commands.h"
+#include "cli/Compare.h"
+#include "cli/FramePattern.h"
+#include "cli/ImageFile.h"
+#include "cli/OutputFiles.h"
+#include "cli/Platform.h"
+#include "cli/PluginSession.h"
+#include "cli/Progress.h"
+#include "plugin/Names.h"
+
+namespace tbcli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct MatchJob {
+  explicit MatchJob(const MatchOptions &options)
+      : o(options), source(o.source), reference(o.reference), output(o.output), sourceMask(o.sourceMask),
+        referenceMask(o.referenceMask), compare(o.compare), sequence(source.isSequence()) {}
+
+  const MatchOptions &o;
+  FramePattern source, reference, output, sourceMask, referenceMask, compare;
+  bool sequence;
+  std::vector<int> frames;
+  PluginSession plugin;
+  int threads = 1;
+  OutputFiles files;
+  Picture referencePicture;  // of the frame being matched, for the comparison
+  Picture lastSource, lastResult;
+};
+
+std::string fileNameOf(const std::string &path) { return fs::path(path).filename().string(); }
+
+const char *preserveCaption(int preserve) {
+  return preserve == 1 ? "keep brightness" : preserve == 2 ? "keep colors" : "full match";
+}
+
+std::string resultCaption(const MatchOptions &o) {
+  std::string text = std::string("Result: ") + modeLabel(o.mode) + ", " + preserveCaption(o.preserve);
+  if (o.mix != 1.0) {
+    char mix[32];
+    std::snprintf(mix, sizeof mix, ", mix %.2f", o.mix);
+    text += mix;
+  }
+  return text;
+}
+
+bool writeComparison(OutputFiles &files, const std::string &path, const Picture &source, const Picture &reference,
+                     const Picture &result, const MatchOptions &o, const std::string &sourceName,
+                     const std::string &referenceName, std::string &error) {
+  const Picture s = uprightPicture(source), r = uprightPicture(reference), m = uprightPicture(result);
+  const Picture picture = makeComparison({{&s, "Source: " + fileNameOf(sourceName)},
+                                          {&r, "Reference: " + fileNameOf(referenceName)},
+                                          {&m, resultCaption(o)}});
+  const std::string temp = files.reserve(path, extensionOf(path), error);
+  if (temp.empty()) return false;
+  if (!writePicture(temp, path, picture, FileDepth::Uint8, error, 85)) {
+    error = "cannot write '" + path + "': " + error;
+    return false;
+  }
+  return true;
+}
+
+// Output folders and formats, and no file named for two outputs.
+std::string checkOutputs(const MatchJob &job) {
+  const MatchOptions &o = job.o;
+  const std::vector<std::pair<const char *, const std::string *>> outputs = {
+      {"OUTPUT", &o.output}, {"--cube", &o.cube}, {"--cdl", &o.cdl}, {"--compare", &o.compare}};
+  for (const auto &entry : outputs) {
+    if (entry.second->empty()) continue;
+    const std::string path = FramePattern(*entry.second).path(job.frames.front());
+    if (!folderExists(path)) return "output folder '" + folderOf(path) + "' does not exist";
+  }
+  for (const std::string *path : {&o.output, &o.compare}) {
+    if (!path->empty() && !canWriteFormat(FramePattern(*path).path(job.frames.front())))
+      return "no image format for the extension of '" + *path + "'";
+  }
+  return std::string();
+}
+
+// No output is an input or another output, whatever the spelling, for any
+// frame: files are compared by what they are, not by their names.
+std::string checkNameClashes(const MatchJob &job) {
+  struct Named {
+    const char *role;
+    const FramePattern *pattern;
+  };
+  const Named inputs[] = {{"SOURCE", &job.source},
+                          {"REFERENCE", &job.reference},
+                          {"--source-mask", &job.sourceMask},
+                          {"--reference-mask", &job.referenceMask}};
+  const FramePattern cube(job.o.cube), cdl(job.o.cdl);
+  const Named outputs[] = {{"OUTPUT", &job.output}, {"--compare", &job.compare}, {"--cube", &cube}, {"--cdl", &cdl}};
+  FileIdentities identities;
+  std::map<std::string, const Named *> inputFiles, outputFiles;
+  std::set<std::string> seen;
+  for (int frame : job.frames) {
+    for (const Named &in : inputs) {
+      if (in.pattern->text().empty()) continue;
+      const std::string path = in.pattern->path(frame);
+      if (seen.insert(path).second) inputFiles.emplace(identities.of(path), &in);
+    }
+  }
+  for (int frame : job.frames) {
+    for (const Named &out : outputs) {
+      if (out.pattern->text().empty() || (frame != job.frames.front() && !out.pattern->isSequence())) continue;
+      const std::string identity = identities.of(out.pattern->path(frame));
+      auto input = inputFiles.find(identity);
+      if (input != inputFiles.end())
+        return out.role + std::string(" '") + out.pattern->text() + "' is the same file as " + input->second->role +
+               " '" + input->second->pattern->text() + "': an output never replaces an input";
+      auto other = outputFiles.emplace(identity, &out);
+      if (!other.second)
+        return out.role + std::string(" '") + out.pattern->text() + "' and " + other.first->second->role + " '" +
+               other.first->second->pattern->text() + "' are the same file";
+    }
+  }
+  return std::string();
+}
+
+// Every input file of every frame is there.
+std::string checkInputs(const MatchJob &job) {
+  std::set<std::string> checked;
+  for (int frame : job.frames) {
+    for (const FramePattern *p : {&job.source, &job.reference, &job.sourceMask, &job.referenceMask}) {
+      if (p->text().empty()) continue;
+      const std::string path = p->path(frame);
+      if (!checked.insert(path).second) continue;
+      std::error_code ec;
+      if (!fs::is_regular_file(path, ec))
+        return "cannot read image '" + path + "': " + (fs::exists(path, ec) ? "not a file" : "no such file");
+    }
+  }
+  return std::string();
+}
+
+bool startPlugin(MatchJob &job, std::string &error) {
+  const MatchOptions &o = job.o;
+  if (!openSession(o.plugin, true, job.plugin, error)) return false;
+  tbhost::Instance &instance = job.plugin.instance;
+  instance.setParam(kParamStrength, o.mix);
+  instance.setParam(kParamStrengthR, o.mixRed);
+  instance.setParam(kParamStrengthG, o.mixGreen);
+  instance.setParam(kParamStrengthB, o.mixBlue);
+  instance.setParam(kParamMatchMode, o.mode);
+  instance.setParam(kParamPreserveMode, o.preserve);
+  job.threads = o.threads;
+  if (job.threads <= 0)
+    job.threads = std::max(1, std::min(16, static_cast<int>(std::thread::hardware_concurrency())));
+  return true;
+}
+
+// Connects the file of `pattern` for `frame` to `clip`: for every time when
+// `forEveryTime`, else at the frame's own time.
+bool connectInput(MatchJob &job, const FramePattern &pattern, const char *clip, bool mask, int frame,
+                  bool forEveryTime, Picture *keep, std::string &error) {
+  Picture picture;
+  if (!readInput(pattern.path(frame), picture, error)) return false;
+  const std::shared_ptr<tbhost::Image> image = mask ? toHostMask(picture) : toHostImage(picture);
+  if (forEveryTime)
+    job.plugin.instance.setImage(clip, image);
+  else
+    job.plugin.instance.setImage(clip, job.sequence ? frame : 0.0, image);
+  if (keep) *keep = std::move(picture);
+  return true;
+}
+
+// Stills go in once, for every time; sequences frame by frame.
+bool connectStills(MatchJob &job, std::string &error) {
+  const struct {
+    const FramePattern &pattern;
+    const char *clip;
+    bool mask;
+    Picture *keep;
+  } inputs[] = {{job.reference, kClipReference, false, &job.referencePicture},
+                {job.sourceMask, kClipSourceMask, true, nullptr},
+                {job.referenceMask, kClipReferenceMask, true, nullptr}};
+  for (const auto &in : inputs) {
+    if (in.pattern.text().empty() || in.pattern.isSequence()) continue;
+    if (!connectInput(job, in.pattern, in.clip, in.mask, 0, true, in.keep, error)) return false;
+  }
+  return true;
+}
+
+bool connectFrameInputs(MatchJob &job, int frame, std::string &error) {
+  const struct {
+    const FramePattern &pattern;
+    const char *clip;
+    bool mask;
+    Picture *keep;
+  } inputs[] = {{job.reference, kClipReference, false, &job.referencePicture},
+                {job.sourceMask, kClipSourceMask, true, nullptr},
+                {job.referenceMask, kClipReferenceMask, true, nullptr}};
+  for (const auto &in : inputs) {
+    if (!in.pattern.isSequence()) continue;
+    if (!connectInput(job, in.pattern, in.clip, in.mask, frame, false, in.keep, error)) return false;
+  }
+  return true;
+}
+
+void disconnectFrameInputs(MatchJob &job) {
+  tbhost::Instance &instance = job.plugin.instance;
+  for (const char *clip : {kClipSource, kClipOutput}) instance.clearImages(clip);
+  if (job.reference.isSequence()) instance.clearImages(kClipReference);
+  if (job.sourceMask.isSequence()) instance.clearImages(kClipSourceMask);
+  if (job.referenceMask.isSequence()) instance.clearImages(kClipReferenceMask);
+}
+
+// Renders one frame and writes its output (and its comparison, for a
+// sequence of them). False with the message in `error`.
+bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, std::string &error) {
+  const MatchOptions &o = job.o;
+  tbhost::Instance &instance = job.plugin.instance;
+  const double time = job.sequence ? frame : 0.0;
+  Picture sourcePicture;
+  if (!readInput(job.source.path(frame), sourcePicture, error)) return false;
+  if (!connectFrameInputs(job, frame, error)) return false;
+  instance.setImage(kClipSource, time, toHostImage(sourcePicture));
+  auto outputImage = tbhost::Image::rgbaFloat(sourcePicture.width, sourcePicture.height);
+  instance.setImage(kClipOutput, time, outputImage);
+
+  const OfxStatus status = renderFrame(instance, time, sourcePicture.width, sourcePicture.height, job.threads);
+  if (status != kOfxStatOK) {
+    error = "the plug-in failed to render " + (job.sequence ? "frame " + std::to_string(frame) : "the picture") +
+            " (status " + std::to_string(status) + ")";
+    return false;
+  }
+  // Anything the plug-in said while rendering is passed on too.
+  passOnMessages(job.plugin, out, err);
+  const FileDepth depth = o.depthGiven ? o.depth : sourcePicture.depth;
+  Picture result = fromHostImage(*outputImage, sourcePicture.hasAlpha, depth);
+  // A 10- or 12-bit source stays so, unless another depth was asked for.
+  if (!o.depthGiven) result.bitsPerSample = sourcePicture.bitsPerSample;
+  result.orientation = sourcePicture.orientation;
+
+  const std::string outputPath = job.output.path(frame);
+  const std::string temp = job.files.reserve(outputPath, extensionOf(outputPath), error);
+  if (temp.empty()) return false;
+  if (!writePicture(temp, outputPath, result, depth, error)) {
+    error = "cannot write '" + outputPath + "': " + error;
+    return false;
+  }
+  if (job.compare.isSequence() &&
+      !writeComparison(job.files, job.compare.path(frame), sourcePicture, job.referencePicture, result, o,
+                       job.source.path(frame), job.reference.path(frame), error))
+    return false;
+  if (job.sequence && !job.files.commit(error)) return false;
+  disconnectFrameInputs(job);
+  job.lastSource = std::move(sourcePicture);
+  job.lastResult = std::move(result);
+  return true;
+}
+
+// The exports hold the match of the last frame rendered; then every file
+// goes in place.
+int finishJob(MatchJob &job, std::ostream &out, std::ostream &err) {
+  const MatchOptions &o = job.o;
+  std::string error;
+  std::vector<std::string> written;
+  if (!job.sequence) written.push_back(o.output);
+  if (!o.cube.empty()) {
+    const std::string temp = job.files.reserve(o.cube, ".cube", error);
+    if (temp.empty()) return fail(err, error);
+    if (!pressExport(job.plugin, kParamExportButton, temp, o.cube, out, err)) return kExitFailure;
+  }
+  if (!o.cdl.empty()) {
+    const std::string temp = job.files.reserve(o.cdl, ".cdl", error);
+    if (temp.empty()) return fail(err, error);
+    if (!pressExport(job.plugin, kParamExportCdlButton, temp, o.cdl, out, err)) return kExitFailure;
+  }
+  if (!o.compare.empty() && !job.compare.isSequence()) {
+    if (!writeComparison(job.files, o.compare, job.lastSource, job.referencePicture, job.lastResult, o,
+                         job.source.path(job.frames.back()), job.reference.path(job.frames.back()), error))
+      return fail(err, error);
+    written.push_back(o.compare);
+  }
+  if (!job.files.commit(error)) return fail(err, error);
+  for (const std::string &w : written) out << "wrote " << w << "\n";
+  if (job.sequence)
+    out << "wrote " << job.frames.size() << " frame" << (job.frames.size() == 1 ? "" : "s") << " of " << o.output
+        << "\n";
+  job.plugin.instance.destroy();
+  return kExitOk;
+}
+
+}  // namespace
+
+int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
+  MatchJob job(o);
+  // Everything that can be checked is checked before any file is written.
+  std::string error = planFrames(o, job.frames);
+  if (error.empty()) error = checkOutputs(job);
+  if (error.empty()) error = checkInputs(job);
+  if (error.empty()) error = checkNameClashes(job);
+  if (!error.empty()) return fail(err, error);
+  if (!startPlugin(job, error) || !connectStills(job, error)) return fail(err, error);
+
+  Progress progress(err, job.frames.size(), job.sequence && &err == &std::cerr && stderrIsTerminal(),
+                    o.quiet || !job.sequence);
+  for (int frame : job.frames) {
+    if (!matchFrame(job, frame, out, err, error)) {
+      progress.interrupt();
+      return fail(err, error);
+    }
+    progress.frameDone(frame, job.output.path(frame));
+  }
+  return finishJob(job, out, err);
+}
+
+}  // namespace tbcli

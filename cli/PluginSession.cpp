@@ -1,0 +1,123 @@
+#include "cli/PluginSession.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <ostream>
+#include <thread>
+#include <vector>
+
+#include "cli/Platform.h"
+#include "plugin/Names.h"
+
+namespace tbcli {
+
+namespace fs = std::filesystem;
+
+void replaceAll(std::string &text, const std::string &from, const std::string &to) {
+  if (from.empty()) return;
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+std::string findBundle(const std::string &plugin, std::string &error) {
+  std::error_code ec;
+  if (!plugin.empty()) {
+    if (!fs::exists(plugin, ec)) {
+      error = "cannot load the plug-in bundle '" + plugin + "': no such file or folder";
+      return std::string();
+    }
+    return plugin;
+  }
+  std::vector<std::string> candidates;
+  const std::string exeFolder = executableFolder();
+  if (!exeFolder.empty()) {
+    const fs::path up = fs::path(exeFolder).parent_path();
+    candidates.push_back((up / "Bridgetint.ofx.bundle").string());
+    candidates.push_back((up / "OFX" / "Plugins" / "Bridgetint.ofx.bundle").string());
+  }
+  candidates.push_back(TINTBRIDGE_BUILD_BUNDLE);
+  candidates.push_back(TINTBRIDGE_INSTALL_BUNDLE);
+  for (const std::string &c : candidates)
+    if (fs::is_regular_file(tbhost::Host::resolveBinaryPath(c), ec)) return c;
+  error = "no plug-in bundle found (looked for";
+  for (size_t i = 0; i < candidates.size(); ++i) error += (i ? ", " : " ") + candidates[i];
+  error += "); name one with --plugin";
+  return std::string();
+}
+
+bool openSession(const std::string &plugin, bool makeInstance, PluginSession &session, std::string &error) {
+  const std::string bundle = findBundle(plugin, error);
+  if (bundle.empty()) return false;
+  session.host.reset(new tbhost::Host(bundle));
+  const OfxStatus status = session.host->load();
+  if (status != kOfxStatOK) {
+    const std::string why = session.host->lastError();
+    error = "cannot load the plug-in bundle '" + bundle + "': " +
+            (why.empty() ? "the load action failed (status " + std::to_string(status) + ")" : why);
+    return false;
+  }
+  if (!makeInstance) return true;
+  session.instance = session.host->createInstance(kOfxImageEffectContextGeneral);
+  if (!session.instance.valid() || session.instance.createStatus() != kOfxStatOK) {
+    const std::string why = session.host->lastError();
+    error = "the plug-in in '" + bundle + "' did not create an instance" + (why.empty() ? "" : ": " + why);
+    return false;
+  }
+  return true;
+}
+
+OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int height, int threads) {
+  if (threads <= 1 || height < 2) return instance.render(time, OfxRectI{0, 0, width, height});
+  const int tiles = std::min(height, threads * 4);
+  std::atomic<int> next{0};
+  std::atomic<OfxStatus> status{kOfxStatOK};
+  auto work = [&]() {
+    for (int t = next++; t < tiles; t = next++) {
+      const int y1 = static_cast<int>(static_cast<long long>(height) * t / tiles);
+      const int y2 = static_cast<int>(static_cast<long long>(height) * (t + 1) / tiles);
+      const OfxStatus s = instance.render(time, OfxRectI{0, y1, width, y2});
+      if (s != kOfxStatOK) status = s;
+    }
+  };
+  std::vector<std::thread> pool;
+  for (int i = 0; i < threads; ++i) pool.emplace_back(work);
+  for (std::thread &t : pool) t.join();
+  return status;
+}
+
+void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err) {
+  for (const tbhost::Message &m : session.host->messages()) {
+    std::string text = m.text;
+    replaceAll(text, "\n", " ");
+    (m.type == kOfxMessageError ? err : out) << (m.type == kOfxMessageError ? "tintbridge: " : "") << text << "\n";
+  }
+  session.host->clearMessages();
+}
+
+bool pressExport(PluginSession &session, const std::string &button, const std::string &temp,
+                 const std::string &finalPath, std::ostream &out, std::ostream &err) {
+  session.instance.setParam(kParamExportPath, temp);
+  session.host->clearMessages();
+  session.instance.instanceChanged(button);
+  bool failed = false;
+  for (const tbhost::Message &m : session.host->messages()) {
+    std::string text = m.text;
+    replaceAll(text, temp, finalPath);
+    replaceAll(text, "\n", " ");
+    if (m.type == kOfxMessageError) {
+      failed = true;
+      err << "tintbridge: " << text << "\n";
+    } else {
+      out << text << "\n";
+    }
+  }
+  std::error_code ec;
+  if (!failed && !fs::is_regular_file(temp, ec)) {
+    err << "tintbridge: the plug-in wrote no file for '" << finalPath << "'\n";
+    failed = true;
+  }
+  return !failed;
+}
+
+}  // namespace tbcli

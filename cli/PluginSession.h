@@ -1,0 +1,49 @@
+// One run of the plug-in as a host drives it: the bundle loaded, an instance
+// in the general context, clips connected, parameters set, frames rendered in
+// tiles and buttons pressed, with what the plug-in says passed on.
+#ifndef TINTBRIDGE_CLI_PLUGIN_SESSION_H
+#define TINTBRIDGE_CLI_PLUGIN_SESSION_H
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "host/Host.h"
+
+namespace tbcli {
+
+struct PluginSession {
+  std::unique_ptr<tbhost::Host> host;
+  tbhost::Instance instance;
+};
+
+// The bundle to load: `plugin` when given, else the first that exists of the
+// bundle beside this executable's build tree, the installed one beside it,
+// the build tree it was built in, and the install location it was built for.
+// "" and a message in `error` when there is none.
+std::string findBundle(const std::string &plugin, std::string &error);
+
+// Loads the bundle and, with `makeInstance`, creates an instance in the
+// general context. False with the reason in `error`.
+bool openSession(const std::string &plugin, bool makeInstance, PluginSession &session, std::string &error);
+
+// Renders the whole of a width x height frame: at once on one thread, else
+// as bands of rows that `threads` threads take in turn, as a host does with a
+// fully safe effect.
+OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int height, int threads);
+
+// Passes on the messages the plug-in raised since the last call, errors to
+// `err`, the rest to `out`, and forgets them.
+void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err);
+
+// Presses an export button with `temp` as the export path and passes on
+// what the plug-in says, with the temporary name shown as `finalPath`.
+// False when the plug-in reported an error or wrote nothing.
+bool pressExport(PluginSession &session, const std::string &button, const std::string &temp,
+                 const std::string &finalPath, std::ostream &out, std::ostream &err);
+
+void replaceAll(std::string &text, const std::string &from, const std::string &to);
+
+}  // namespace tbcli
+
+#endif
