@@ -1,6 +1,7 @@
 #include "lut/FloatImage.h"
 
 #include <cstdint>
+#include <limits>
 #include <new>
 
 #include "lut/PixelFormat.h"
@@ -20,9 +21,10 @@ void convertRows(const PixelImage &image, int channels, float *outPixels) {
 
 }  // namespace
 
-bool floatImage(const PixelImage &image, int channels, FloatImage &out) {
+bool floatImage(const PixelImage &image, int channels, FloatImage &out, bool unpremultiply) {
   out.view = ImageView{nullptr, image.width, image.height, 0, channels};
-  if (image.depth == kDepthFloat && image.components == channels) {
+  unpremultiply = unpremultiply && channels == 4 && image.components == 4;
+  if (image.depth == kDepthFloat && image.components == channels && !unpremultiply) {
     out.view.pixels = reinterpret_cast<const float *>(image.data);
     out.view.rowBytes = image.rowBytes;
     return true;
@@ -38,6 +40,13 @@ bool floatImage(const PixelImage &image, int channels, FloatImage &out) {
     convertRows<uint16_t>(image, channels, out.storage.get());
   else
     convertRows<float>(image, channels, out.storage.get());
+  if (unpremultiply) {
+    float *p = out.storage.get();
+    for (int64_t i = 0; i < count; i += 4, p += 4) {
+      const float a = p[3];
+      for (int c = 0; c < 3; ++c) p[c] = a > 0.0f ? p[c] / a : std::numeric_limits<float>::quiet_NaN();
+    }
+  }
   out.view.pixels = out.storage.get();
   out.view.rowBytes = static_cast<int>(rowBytes);
   return true;

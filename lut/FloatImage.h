@@ -17,6 +17,8 @@ struct FloatImage {
 // when it already is float with that many, else a converted copy (missing
 // channels, the alpha of an RGB image, become 1). False when the copy's
 // memory cannot be had. Never throws.
-bool floatImage(const PixelImage &image, int channels, FloatImage &out);
+// With `unpremultiply` (four channels only) colour is divided by alpha, and
+// the colour of a pixel whose alpha is not above 0 is NaN: it has none.
+bool floatImage(const PixelImage &image, int channels, FloatImage &out, bool unpremultiply = false);
 
 #endif

@@ -20,8 +20,13 @@ struct ImageView {
   int componentCount;  // 1, 3 or 4
 };
 
-// A mask is viewed like any other float image.
-typedef ImageView MaskView;
+// A mask over a measured image, read in pixel space: the mask's pixel (0, 0)
+// lies at (originX, originY) of the image; outside the mask there is no
+// weight.
+struct MaskView : ImageView {
+  int originX = 0;
+  int originY = 0;
+};
 
 inline const float *pixelAt(const ImageView &view, int64_t x, int64_t y) {
   return reinterpret_cast<const float *>(reinterpret_cast<const char *>(view.pixels) +

@@ -11,8 +11,13 @@
 // the Source colour clamped to [0, 1], looked up in `lut` and mixed when
 // `lut` is not null; alpha copied (1 from an RGB Source); transparent black
 // where `src` has no pixel. `src` and `dst` have a usable depth; `src` has 3
-// or 4 components.
+// or 4 components. A premultiplied Source is matched unpremultiplied and
+// premultiplied again.
 void mapImage(const PixelImage &src, const PixelImage &dst, int x1, int y1, int x2, int y2, const MatchLut *lut,
-              const MixStrengths &mix);
+              const MixStrengths &mix, bool premultiplied = false);
+
+// The same area with the Source as it is: no clamp beyond what the output's
+// depth holds.
+void copyImage(const PixelImage &src, const PixelImage &dst, int x1, int y1, int x2, int y2);
 
 #endif

@@ -20,14 +20,14 @@ void writeDefaults(ClipStats &stats) {
 // About this many samples are taken of an image.
 constexpr double kStatsSamples = 10000.0;
 
-// Weight of the sample at (x, y) of a width x height image; below 0.5 the
+// Weight of the sample at pixel (x, y) of the measured image; below 0.5 the
 // sample does not count.
-float maskWeight(const MaskView *mask, int64_t x, int64_t y, int width, int height) {
+float maskWeight(const MaskView *mask, int64_t x, int64_t y) {
   if (mask == nullptr || mask->pixels == nullptr) {
     return 1.0f;
   }
-  int64_t mx = (mask->width == width) ? x : mask->width * x / width;
-  int64_t my = (mask->height == height) ? y : mask->height * y / height;
+  const int64_t mx = x - mask->originX;
+  const int64_t my = y - mask->originY;
   if (mx < 0 || mx >= mask->width || my < 0 || my >= mask->height) {
     return 0.0f;
   }
@@ -81,7 +81,7 @@ void walkSamples(const ImageView &image, int step, ColorSpace colorSpace, const 
   for (int64_t y = 0; y < height; y += step) {
     batch.count = 0;
     for (int64_t x = 0; x < width; x += step) {
-      const float weight = maskWeight(mask, x, y, width, height);
+      const float weight = maskWeight(mask, x, y);
       if (weight < 0.5f) {
         continue;
       }

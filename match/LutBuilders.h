@@ -19,8 +19,9 @@ bool buildDifferentClipsLut(const ImageView &source, const ImageView &reference,
                             const MaskView *referenceMask);
 
 // False when the scratch memory for the build could not be had: the table is
-// then the identity and not valid.
+// then the identity and not valid. With `skipTransparent` a pair in which
+// either pixel's alpha is not above 0 is no sample.
 bool buildSameFrameLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
-                       PreserveMode preserveMode);
+                       PreserveMode preserveMode, bool skipTransparent = false);
 
 #endif

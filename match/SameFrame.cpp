@@ -30,7 +30,7 @@ int cellIndex(float value, int n) {
 }
 
 void fileSamples(const ImageView &source, const ImageView &reference, PreserveMode preserveMode, int n,
-                 double *cells) {
+                 bool skipTransparent, double *cells) {
   if (source.pixels == nullptr || reference.pixels == nullptr) {
     return;
   }
@@ -45,6 +45,9 @@ void fileSamples(const ImageView &source, const ImageView &reference, PreserveMo
     for (int64_t x = 0; x < width; x += step) {
       const float *sp = rgbaPixelAt(source, x, y);
       const float *rp = rgbaPixelAt(reference, x, y);
+      if (skipTransparent && !(sp[3] > 0.0f && rp[3] > 0.0f)) {
+        continue;
+      }
       float s[3], q[3], filed[3];
       for (int ch = 0; ch < 3; ++ch) {
         s[ch] = clampColor(sp[ch], 0.0f, 1.0f);
@@ -133,7 +136,7 @@ void writeIdentity(MatchLut &lut) {
 }  // namespace
 
 bool buildSameFrameLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
-                       PreserveMode preserveMode) {
+                       PreserveMode preserveMode, bool skipTransparent) {
   if (lut.data == nullptr || lut.size < kMinLutSize || lut.size > kMaxLutSize) {
     return true;  // no grid to fill
   }
@@ -151,7 +154,7 @@ bool buildSameFrameLut(const ImageView &source, const ImageView &reference, Matc
   for (size_t v = 0; v < cellDoubles; ++v) {
     cells[v] = 0.0;
   }
-  fileSamples(source, reference, preserveMode, n, cells);
+  fileSamples(source, reference, preserveMode, n, skipTransparent, cells);
   // Any positive smoothing smooths, with a radius of at least one cell.
   int r = smoothingRadius(smoothing, n);
   if (smoothing > 0.0f && r < 1) {

@@ -313,6 +313,17 @@ typedef struct OfxMessageSuiteV1 {
 #define kOfxMessageLog "OfxMessageLog"
 #define kOfxMessageQuestion "OfxMessageQuestion"
 
+// Regions of interest, clip preferences, image identity and premultiplication.
+#define kOfxImageEffectActionGetRegionsOfInterest "OfxImageEffectActionGetRegionsOfInterest"
+#define kOfxImageEffectPropRegionOfInterest "OfxImageEffectPropRegionOfInterest"
+#define kOfxImageEffectPropRenderScale "OfxImageEffectPropRenderScale"
+#define kOfxImageClipPropRoI_ "OfxImageClipPropRoI_"
+#define kOfxImageClipPropComponents_ "OfxImageClipPropComponents_"
+#define kOfxImagePropUniqueIdentifier "OfxImagePropUniqueIdentifier"
+#define kOfxImageOpaque "OfxImageOpaque"
+#define kOfxImagePreMultiplied "OfxImageAlphaPremultiplied"
+#define kOfxImageUnPreMultiplied "OfxImageAlphaUnPremultiplied"
+
 // Export attribute for the two entry points; everything else stays hidden.
 #if defined(_WIN32)
 #define OfxExport extern __declspec(dllexport)

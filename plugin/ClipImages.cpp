@@ -1,5 +1,6 @@
 #include "plugin/ClipImages.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -61,7 +62,28 @@ ClipImage readImage(OfxPropertySetHandle image, bool isMask) {
   p.depth = depthOf(depth);
   p.components = componentsOf(components);
   info.usable = p.data != nullptr && p.depth != kDepthUnusable && (isMask || p.components != 1);
+  char *premultiplication = nullptr;
+  if (props->propGetString(image, kOfxImageEffectPropPreMultiplication, 0, &premultiplication) == kOfxStatOK &&
+      premultiplication != nullptr)
+    info.premultiplied = std::strcmp(premultiplication, kOfxImagePreMultiplied) == 0;
+  char *id = nullptr;
+  if (props->propGetString(image, kOfxImagePropUniqueIdentifier, 0, &id) == kOfxStatOK && id != nullptr)
+    info.uniqueId = id;
   return info;
+}
+
+bool coversClip(const ClipImage &image, OfxImageClipHandle clip, double time, const double renderScale[2]) {
+  if (clip == nullptr || gHostSuites.imageEffectSuite->clipGetRegionOfDefinition == nullptr) return true;
+  OfxRectD rod = {0.0, 0.0, 0.0, 0.0};
+  if (gHostSuites.imageEffectSuite->clipGetRegionOfDefinition(clip, time, &rod) != kOfxStatOK) return true;
+  const double sx = renderScale[0] > 0.0 ? renderScale[0] : 1.0;
+  const double sy = renderScale[1] > 0.0 ? renderScale[1] : 1.0;
+  // The pixels that the region touches, at the render scale.
+  const double x1 = std::floor(rod.x1 * sx), y1 = std::floor(rod.y1 * sy);
+  const double x2 = std::ceil(rod.x2 * sx), y2 = std::ceil(rod.y2 * sy);
+  if (!(x2 > x1) || !(y2 > y1)) return true;  // empty or not a number: nothing to cover
+  const PixelImage &p = image.pixels;
+  return p.x1 <= x1 && p.y1 <= y1 && p.x2 >= x2 && p.y2 >= y2;
 }
 
 void releaseImage(ClipImage &image) {

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ofx/OfxApi.h"
+#include "plugin/ClipRequests.h"
 #include "plugin/Describe.h"
 #include "plugin/Instance.h"
 #include "plugin/InstanceChanged.h"
@@ -36,6 +37,9 @@ OfxStatus dispatch(const char *action, const void *handle, OfxPropertySetHandle 
   if (std::strcmp(action, kOfxActionInstanceChanged) == 0) return instanceChanged(effect, inArgs);
   if (std::strcmp(action, kOfxImageEffectActionIsIdentity) == 0) return isIdentityAction(effect, inArgs, outArgs);
   if (std::strcmp(action, kOfxImageEffectActionRender) == 0) return renderAction(effect, inArgs);
+  if (std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest) == 0)
+    return regionsOfInterestAction(effect, inArgs, outArgs);
+  if (std::strcmp(action, kOfxImageEffectActionGetClipPreferences) == 0) return clipPreferencesAction(effect, outArgs);
   return kOfxStatReplyDefault;
 }
 

@@ -14,6 +14,8 @@ LutPool::~LutPool() {
 
 namespace {
 
+int64_t clampToInt(int64_t v) { return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v; }
+
 void returnToPool(const std::shared_ptr<LutPool> &pool, MatchLut *grid) noexcept {
   {
     std::lock_guard<std::mutex> guard(pool->lock);
@@ -29,28 +31,47 @@ bool keysMatch(const MatchInstance &instance, const BuildInputs &in) {
   return instance.lut && instance.lut->valid && instance.lut->data != nullptr &&
          instance.cachedSourceTime == in.time && instance.cachedReferenceTime == in.time &&
          instance.cachedMatchMode == in.matchMode && instance.cachedPreserveMode == in.preserveMode &&
-         instance.cachedHadSourceMask == in.hasSourceMask && instance.cachedHadReferenceMask == in.hasReferenceMask;
+         instance.cachedHadSourceMask == in.hasSourceMask && instance.cachedHadReferenceMask == in.hasReferenceMask &&
+         instance.cachedSourceId == in.sourceId && instance.cachedReferenceId == in.referenceId &&
+         instance.cachedSourceMaskId == in.sourceMaskId && instance.cachedReferenceMaskId == in.referenceMaskId;
+}
+
+// A float view of `mask` placed over `image` by their bounds.
+bool maskOver(const ClipImage &mask, const ClipImage &image, FloatImage &storage, MaskView &view) {
+  if (!floatImage(mask.pixels, mask.pixels.components, storage)) return false;
+  static_cast<ImageView &>(view) = storage.view;
+  view.originX = static_cast<int>(
+      clampToInt(static_cast<int64_t>(mask.pixels.x1) - static_cast<int64_t>(image.pixels.x1)));
+  view.originY = static_cast<int>(
+      clampToInt(static_cast<int64_t>(mask.pixels.y1) - static_cast<int64_t>(image.pixels.y1)));
+  return true;
 }
 
 enum class BuildOutcome { Built, NoImageMemory, NoScratch };
 
 // Fills `grid` from the images with the builder of the match mode.
 BuildOutcome buildInto(MatchLut &grid, const BuildInputs &in, const BuildImages &images) {
+  // Premultiplied colour is measured unpremultiplied; a pixel without alpha
+  // has no colour to measure.
+  const bool premultiplied = images.source->premultiplied || images.reference->premultiplied;
   FloatImage s, r;
-  if (!floatImage(images.source->pixels, 4, s) || !floatImage(images.reference->pixels, 4, r))
+  if (!floatImage(images.source->pixels, 4, s, images.source->premultiplied) ||
+      !floatImage(images.reference->pixels, 4, r, images.reference->premultiplied))
     return BuildOutcome::NoImageMemory;
   if (in.matchMode == kMatchSameFrame) {
-    return buildSameFrameLut(s.view, r.view, grid, kLutSmoothing, in.preserveMode) ? BuildOutcome::Built
-                                                                                   : BuildOutcome::NoScratch;
+    return buildSameFrameLut(s.view, r.view, grid, kLutSmoothing, in.preserveMode, premultiplied)
+               ? BuildOutcome::Built
+               : BuildOutcome::NoScratch;
   }
   FloatImage sm, rm;
-  if (in.hasSourceMask && !floatImage(images.sourceMask->pixels, images.sourceMask->pixels.components, sm))
+  MaskView sourceMask, referenceMask;
+  if (in.hasSourceMask && !maskOver(*images.sourceMask, *images.source, sm, sourceMask))
     return BuildOutcome::NoImageMemory;
-  if (in.hasReferenceMask && !floatImage(images.referenceMask->pixels, images.referenceMask->pixels.components, rm))
+  if (in.hasReferenceMask && !maskOver(*images.referenceMask, *images.reference, rm, referenceMask))
     return BuildOutcome::NoImageMemory;
   const bool smoothed = buildDifferentClipsLut(s.view, r.view, grid, kLutSmoothing, kColorSpaceLab, in.preserveMode,
-                                               in.hasSourceMask ? &sm.view : nullptr,
-                                               in.hasReferenceMask ? &rm.view : nullptr);
+                                               in.hasSourceMask ? &sourceMask : nullptr,
+                                               in.hasReferenceMask ? &referenceMask : nullptr);
   return smoothed ? BuildOutcome::Built : BuildOutcome::NoScratch;
 }
 
@@ -102,6 +123,7 @@ std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInput
     if (instance.lut) instance.lut->valid = false;
     return nullptr;
   }
+  if (!in.keep) return grid;
   std::lock_guard<std::mutex> guard(instance.stateLock);
   instance.lut = grid;
   ++instance.buildCount;
@@ -111,6 +133,10 @@ std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInput
   instance.cachedPreserveMode = in.preserveMode;
   instance.cachedHadSourceMask = in.hasSourceMask;
   instance.cachedHadReferenceMask = in.hasReferenceMask;
+  instance.cachedSourceId = in.sourceId;
+  instance.cachedReferenceId = in.referenceId;
+  instance.cachedSourceMaskId = in.sourceMaskId;
+  instance.cachedReferenceMaskId = in.referenceMaskId;
   // An invalidation that came in during the build may concern inputs that
   // this build read before it; the next render builds again.
   if (instance.generation != generation) grid->valid = false;

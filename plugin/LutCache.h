@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "lut/MatchLut.h"
 #include "plugin/ClipImages.h"
@@ -35,6 +36,12 @@ struct BuildInputs {
   int preserveMode;
   bool hasSourceMask;
   bool hasReferenceMask;
+  // The host's identities of the input images ("" when it gives none), so
+  // that an edit upstream builds again.
+  std::string sourceId, referenceId, sourceMaskId, referenceMaskId;
+  // False when an input does not cover its clip: the build serves this
+  // render only and is not published.
+  bool keep = true;
 };
 
 // The clip images one build reads.

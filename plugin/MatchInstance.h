@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "lut/MatchLut.h"
 #include "ofx/OfxApi.h"
@@ -45,6 +46,7 @@ struct MatchInstance {
   int cachedPreserveMode;
   bool cachedHadSourceMask;
   bool cachedHadReferenceMask;
+  std::string cachedSourceId, cachedReferenceId, cachedSourceMaskId, cachedReferenceMaskId;
 
   // Guards `lut` (the pointer), the keys and `generation`. Held only for a few
   // instructions, never across a build or a host call.

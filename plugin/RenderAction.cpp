@@ -32,6 +32,8 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
   props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
   int window[4] = {0, 0, 0, 0};
   props->propGetIntN(inArgs, kOfxImageEffectPropRenderWindow, 4, window);
+  double renderScale[2] = {1.0, 1.0};
+  props->propGetDoubleN(inArgs, kOfxImageEffectPropRenderScale, 2, renderScale);
 
   const OfxImageClipHandle clips[kImageCount] = {instance->sourceClip, instance->referenceClip, instance->outputClip,
                                                  instance->sourceMaskClip, instance->referenceMaskClip};
@@ -55,7 +57,17 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
   in.preserveMode = paramIntAt(instance->preserveModeParam, time, 0);
   in.hasSourceMask = images[kSourceMask].usable;
   in.hasReferenceMask = images[kReferenceMask].usable;
+  in.sourceId = images[kSource].uniqueId;
+  in.referenceId = images[kReference].uniqueId;
+  if (in.hasSourceMask) in.sourceMaskId = images[kSourceMask].uniqueId;
+  if (in.hasReferenceMask) in.referenceMaskId = images[kReferenceMask].uniqueId;
+  // The match measures whole frames; one made from part of a frame (a host
+  // that ignored the regions of interest) serves this render only.
+  for (int i : {kSource, kReference, kSourceMask, kReferenceMask})
+    if (images[i].usable && !coversClip(images[i], clips[i], time, renderScale)) in.keep = false;
 
+  // At no mix the Source is written unchanged, as is-identity promises.
+  const bool unchanged = strength <= 0.0;
   std::shared_ptr<MatchLut> lut;
   if (images[kReference].usable) {
     const BuildImages build = {&images[kSource], &images[kReference], &images[kSourceMask], &images[kReferenceMask]};
@@ -69,8 +81,11 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
   const int x2 = window[2] < dst.x2 ? window[2] : dst.x2;
   const int y2 = window[3] < dst.y2 ? window[3] : dst.y2;
   if (x2 > x1 && y2 > y1) {
-    mapImage(images[kSource].pixels, dst, x1, y1, x2, y2, lut.get(),
-             mixStrengths(strength, strengthR, strengthG, strengthB));
+    if (unchanged)
+      copyImage(images[kSource].pixels, dst, x1, y1, x2, y2);
+    else
+      mapImage(images[kSource].pixels, dst, x1, y1, x2, y2, lut.get(),
+               mixStrengths(strength, strengthR, strengthG, strengthB), images[kSource].premultiplied);
   }
 
   releaseInOrder(images, {kSource, kReference, kSourceMask, kReferenceMask, kOutput});

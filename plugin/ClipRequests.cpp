@@ -1,0 +1,48 @@
+#include "plugin/ClipRequests.h"
+
+#include <string>
+
+#include "plugin/HostSuites.h"
+#include "plugin/MatchInstance.h"
+#include "plugin/Names.h"
+
+OfxStatus regionsOfInterestAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs,
+                                  OfxPropertySetHandle outArgs) {
+  MatchInstance *instance = findInstance(effect);
+  if (instance == nullptr) return kOfxStatErrBadHandle;
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  double time = 0.0;
+  props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
+  const struct {
+    OfxImageClipHandle clip;
+    const char *name;
+  } kInputs[] = {{instance->sourceClip, kClipSource},
+                 {instance->referenceClip, kClipReference},
+                 {instance->sourceMaskClip, kClipSourceMask},
+                 {instance->referenceMaskClip, kClipReferenceMask}};
+  for (const auto &input : kInputs) {
+    if (input.clip == nullptr || gHostSuites.imageEffectSuite->clipGetRegionOfDefinition == nullptr) continue;
+    OfxRectD rod = {0.0, 0.0, 0.0, 0.0};
+    if (gHostSuites.imageEffectSuite->clipGetRegionOfDefinition(input.clip, time, &rod) != kOfxStatOK) continue;
+    const double roi[4] = {rod.x1, rod.y1, rod.x2, rod.y2};
+    props->propSetDoubleN(outArgs, (std::string(kOfxImageClipPropRoI_) + input.name).c_str(), 4, roi);
+  }
+  return kOfxStatOK;
+}
+
+OfxStatus clipPreferencesAction(OfxImageEffectHandle effect, OfxPropertySetHandle outArgs) {
+  MatchInstance *instance = findInstance(effect);
+  if (instance == nullptr) return kOfxStatErrBadHandle;
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  for (const char *mask : {kClipSourceMask, kClipReferenceMask})
+    props->propSetString(outArgs, (std::string(kOfxImageClipPropComponents_) + mask).c_str(), 0,
+                         kOfxImageComponentAlpha);
+  OfxPropertySetHandle source = nullptr;
+  if (instance->sourceClip != nullptr) gHostSuites.imageEffectSuite->clipGetPropertySet(instance->sourceClip, &source);
+  char *premultiplication = nullptr;
+  if (source != nullptr &&
+      props->propGetString(source, kOfxImageEffectPropPreMultiplication, 0, &premultiplication) == kOfxStatOK &&
+      premultiplication != nullptr)
+    props->propSetString(outArgs, kOfxImageEffectPropPreMultiplication, 0, premultiplication);
+  return kOfxStatOK;
+}
