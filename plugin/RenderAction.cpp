@@ -3,6 +3,7 @@
 #include "plugin/RenderAction.h"
 
 #include <memory>
+#include <utility>
 
 #include "lut/Mix.h"
 #include "lut/PixelKernels.h"
@@ -17,9 +18,17 @@ namespace {
 
 enum { kSource, kReference, kOutput, kSourceMask, kReferenceMask, kImageCount };
 
-void releaseInOrder(ClipImage *images, const int (&order)[kImageCount]) {
-  for (int i : order) releaseImage(images[i]);
-}
+// The five images of one render, each given back once however the render
+// ends: in the order of a failed render, or of a finished one.
+struct RenderImages {
+  ClipImage images[kImageCount];
+  bool finished = false;
+  ~RenderImages() {
+    static const int kFailed[kImageCount] = {kSource, kReference, kOutput, kSourceMask, kReferenceMask};
+    static const int kFinished[kImageCount] = {kSource, kReference, kSourceMask, kReferenceMask, kOutput};
+    for (int i : finished ? kFinished : kFailed) releaseImage(images[i]);
+  }
+};
 
 }  // namespace
 
@@ -37,15 +46,14 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
 
   const OfxImageClipHandle clips[kImageCount] = {instance->sourceClip, instance->referenceClip, instance->outputClip,
                                                  instance->sourceMaskClip, instance->referenceMaskClip};
-  OfxPropertySetHandle handles[kImageCount];
-  for (int i = 0; i < kImageCount; ++i) handles[i] = fetchImage(clips[i], time);
-  ClipImage images[kImageCount];
-  for (int i = 0; i < kImageCount; ++i) images[i] = readImage(handles[i], i == kSourceMask || i == kReferenceMask);
-
-  if (!images[kSource].usable || !images[kOutput].usable) {
-    releaseInOrder(images, {kSource, kReference, kOutput, kSourceMask, kReferenceMask});
-    return kOfxStatFailed;
+  RenderImages held;
+  ClipImage *images = held.images;
+  for (int i = 0; i < kImageCount; ++i) images[i].handle = fetchImage(clips[i], time);
+  for (int i = 0; i < kImageCount; ++i) {
+    ClipImage read = readImage(images[i].handle, i == kSourceMask || i == kReferenceMask);
+    images[i] = std::move(read);
   }
+  if (!images[kSource].usable || !images[kOutput].usable) return kOfxStatFailed;
 
   const double strength = paramDoubleAt(instance->strengthParam, time, 1.0);
   const double strengthR = paramDoubleAt(instance->strengthRParam, time, 1.0);
@@ -88,7 +96,7 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
                mixStrengths(strength, strengthR, strengthG, strengthB), images[kSource].premultiplied);
   }
 
-  releaseInOrder(images, {kSource, kReference, kSourceMask, kReferenceMask, kOutput});
+  held.finished = true;
   return kOfxStatOK;
 }
 

@@ -338,9 +338,13 @@ TEST(HeapFaults, BuildersWithoutScratchMemoryStillLeaveAUsableGrid) {
     source.pixels = PixelImage{static_cast<char *>(src->data()), src->rowBytes(), 0, 0, 8, 6, 8, 6, kDepthFloat, 4};
     reference.pixels = PixelImage{static_cast<char *>(ref->data()), ref->rowBytes(), 0, 0, 8, 6, 8, 6, kDepthFloat, 4};
     source.usable = reference.usable = true;
+    BuildInputs in;
+    in.time = 0.0;
+    in.matchMode = c.mode;
+    in.preserveMode = 0;
+    in.hasSourceMask = in.hasReferenceMask = false;
     failNextScratchAllocation();
-    const std::shared_ptr<MatchLut> lut =
-        lutForRender(instance, BuildInputs{0.0, c.mode, 0, false, false}, BuildImages{&source, &reference, &none, &none});
+    const std::shared_ptr<MatchLut> lut = lutForRender(instance, in, BuildImages{&source, &reference, &none, &none});
     ASSERT_TRUE(lut) << c.mode;
     EXPECT_EQ(lut->valid.load(), c.valid) << c.mode;
     EXPECT_EQ(gLines, std::vector<std::string>{c.line}) << c.mode;

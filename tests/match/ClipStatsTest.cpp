@@ -110,20 +110,26 @@ TEST(ClipStats, MaskComponentCounts) {
   }
 }
 
-TEST(ClipStats, MaskScaledToImageSize) {
-  // Marks the image pixel (3, 5) only, through a half-size and a double-size mask.
+TEST(ClipStats, MaskReadInPixelSpace) {
+  // The sample at image pixel (x, y) takes the mask's value at the same pixel,
+  // whatever the mask's size; outside the mask there is no weight.
   TestImage image = makeImage(8, 10, 0.1f, 0.1f, 0.1f);
   image.at(3, 5)[1] = 0.9f;
-  image.at(2, 4)[1] = 0.5f;  // shares the half-size mask pixel (1, 2) with (3, 5)
-  TestMask half(4, 5, 1, 0.0f);
-  *half.at(1, 2) = 1.0f;
-  ClipStats s = statsOf(image, 0, &half.view);
-  EXPECT_NEAR(s.mean[1], (0.9f + 0.5f + 0.1f + 0.1f) / 4, 1e-6f);  // (2..3, 4..5) all map there
-  TestMask twice(16, 20, 1, 0.0f);
-  *twice.at(6, 10) = 1.0f;
-  *twice.at(7, 11) = 1.0f;  // never read: image (3, 5) maps to (6, 10)
-  s = statsOf(image, 0, &twice.view);
-  EXPECT_EQ(s.mean[1], 0.9f);
+  image.at(6, 8)[1] = 0.5f;
+  TestMask small(4, 6, 1, 0.0f);
+  *small.at(3, 5) = 1.0f;
+  EXPECT_EQ(statsOf(image, 0, &small.view).mean[1], 0.9f);
+  // A mask placed at (3, 3) of the image: its pixel (3, 5) lies on image (6, 8).
+  small.view.originX = 3;
+  small.view.originY = 3;
+  EXPECT_EQ(statsOf(image, 0, &small.view).mean[1], 0.5f);
+  // A mask larger than the image reads only the pixels that lie on it.
+  TestMask large(16, 20, 1, 1.0f);
+  large.view.originX = -8;
+  large.view.originY = -10;
+  *large.at(8 + 3, 10 + 5) = 0.0f;
+  const ClipStats s = statsOf(image, 0, &large.view);
+  EXPECT_NEAR(s.mean[1], (0.1f * 78 + 0.5f) / 79, 1e-6f);
 }
 
 TEST(ClipStats, BottomUpRowsGiveTheSameStatistics) {
