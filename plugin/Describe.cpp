@@ -28,7 +28,7 @@ OfxPropertySetHandle defineParam(OfxParamSetHandle params, const char *type, con
   return set;
 }
 
-void defineStrength(OfxParamSetHandle params, const char *name, const char *label, const char *hint, bool master) {
+void defineStrength(OfxParamSetHandle params, const char *name, const char *label, const char *hint) {
   const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
   OfxPropertySetHandle set = defineParam(params, kOfxParamTypeDouble, name, label, hint);
   props->propSetDouble(set, kOfxParamPropDefault, 0, 1.0);
@@ -36,10 +36,8 @@ void defineStrength(OfxParamSetHandle params, const char *name, const char *labe
   props->propSetDouble(set, kOfxParamPropMax, 0, 1.0);
   props->propSetDouble(set, kOfxParamPropDisplayMin, 0, 0.0);
   props->propSetDouble(set, kOfxParamPropDisplayMax, 0, 1.0);
-  if (master) {
-    props->propSetDouble(set, kOfxParamPropIncrement, 0, 0.01);
-    props->propSetInt(set, kOfxParamPropDigits, 0, 2);
-  }
+  props->propSetDouble(set, kOfxParamPropIncrement, 0, 0.01);
+  props->propSetInt(set, kOfxParamPropDigits, 0, 2);
 }
 
 void defineChoice(OfxParamSetHandle params, const char *name, const char *label, const char *hint,
@@ -83,11 +81,10 @@ OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySe
   OfxParamSetHandle params = nullptr;
   gHostSuites.imageEffectSuite->getParamSet(descriptor, &params);
 
-  defineStrength(params, kParamStrength, "Mix", "How much of the color match to apply (0 = original, 1 = fully matched)",
-                 true);
-  defineStrength(params, kParamStrengthR, "Red Mix", "Fine-tune the red channel match", false);
-  defineStrength(params, kParamStrengthG, "Green Mix", "Fine-tune the green channel match", false);
-  defineStrength(params, kParamStrengthB, "Blue Mix", "Fine-tune the blue channel match", false);
+  defineStrength(params, kParamStrength, "Mix", "How much of the color match to apply (0 = original, 1 = fully matched)");
+  defineStrength(params, kParamStrengthR, "Red Mix", "Fine-tune the red channel match");
+  defineStrength(params, kParamStrengthG, "Green Mix", "Fine-tune the green channel match");
+  defineStrength(params, kParamStrengthB, "Blue Mix", "Fine-tune the blue channel match");
 
   static const char *const modeOptions[] = {"Different Clips", "Same Frame"};
   defineChoice(params, kParamMatchMode, "Mode",
@@ -99,7 +96,7 @@ OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySe
 
   const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
   OfxPropertySetHandle pathSet = defineParam(params, kOfxParamTypeString, kParamExportPath, "Save To",
-                                             "Where to save the exported LUT file (leave empty for desktop)");
+                                             "Where to save the exported LUT file (leave empty for your documents folder)");
   props->propSetString(pathSet, kOfxParamPropDefault, 0, "");
   props->propSetString(pathSet, kOfxParamPropStringMode, 0, kOfxParamStringIsFilePath);
   props->propSetInt(pathSet, kOfxParamPropStringFilePathExists, 0, 0);

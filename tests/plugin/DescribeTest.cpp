@@ -30,7 +30,8 @@ std::vector<Expected> strengthWrites(const std::string &label, const std::string
   return {str(kOfxPropLabel, 0, label),          str(kOfxParamPropHint, 0, hint),
           dbl(kOfxParamPropDefault, 0, 1.0),      dbl(kOfxParamPropMin, 0, 0.0),
           dbl(kOfxParamPropMax, 0, 1.0),          dbl(kOfxParamPropDisplayMin, 0, 0.0),
-          dbl(kOfxParamPropDisplayMax, 0, 1.0)};
+          dbl(kOfxParamPropDisplayMax, 0, 1.0),   dbl(kOfxParamPropIncrement, 0, 0.01),
+          num(kOfxParamPropDigits, 0, 2)};
 }
 
 struct ParamRow {
@@ -42,8 +43,6 @@ struct ParamRow {
 std::vector<ParamRow> paramTable() {
   std::vector<Expected> strength =
       strengthWrites("Mix", "How much of the color match to apply (0 = original, 1 = fully matched)");
-  strength.push_back(dbl(kOfxParamPropIncrement, 0, 0.01));
-  strength.push_back(num(kOfxParamPropDigits, 0, 2));
   return {
       {"strength", kOfxParamTypeDouble, strength},
       {"strengthR", kOfxParamTypeDouble, strengthWrites("Red Mix", "Fine-tune the red channel match")},
@@ -66,7 +65,7 @@ std::vector<ParamRow> paramTable() {
       {"exportPath",
        kOfxParamTypeString,
        {str(kOfxPropLabel, 0, "Save To"),
-        str(kOfxParamPropHint, 0, "Where to save the exported LUT file (leave empty for desktop)"),
+        str(kOfxParamPropHint, 0, "Where to save the exported LUT file (leave empty for your documents folder)"),
         str(kOfxParamPropDefault, 0, ""), str(kOfxParamPropStringMode, 0, kOfxParamStringIsFilePath),
         num(kOfxParamPropStringFilePathExists, 0, 0)}},
       {"exportButton",
