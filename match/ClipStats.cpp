@@ -104,25 +104,19 @@ void walkSamples(const ImageView &image, int step, ColorSpace colorSpace, const 
   }
 }
 
-}  // namespace
-
-void computeClipStats(const ImageView &image, ColorSpace colorSpace, ClipStats &stats, const MaskView *mask) {
-  writeDefaults(stats);
-  if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) {
-    return;
-  }
-  const int step = samplingStep(image.width, image.height, kStatsSamples);
-  SampleBatch batch;
-
+// The two passes of the statistics over samples that `walk` hands out in
+// batches; `walk` is called once per pass.
+template <typename Walk>
+void twoPassStats(ClipStats &stats, Walk walk) {
   // First pass: weighted means.
   double total = 0.0;
   double sum[3] = {0.0, 0.0, 0.0};
-  walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
-    for (int i = 0; i < b.count; ++i) {
-      const float weight = b.weight[i];
+  walk([&](const float *const c[3], const float *weights, int count, float frameWeight) {
+    for (int i = 0; i < count; ++i) {
+      const float weight = weights[i] * frameWeight;
       total += static_cast<double>(weight);
       for (int k = 0; k < 3; ++k) {
-        sum[k] += static_cast<double>(b.c[k][i] * weight);
+        sum[k] += static_cast<double>(c[k][i] * weight);
       }
     }
   });
@@ -138,12 +132,12 @@ void computeClipStats(const ImageView &image, ColorSpace colorSpace, ClipStats &
   // Second pass: the same samples again, squared distances from the float means.
   double total2 = 0.0;
   double squares[3] = {0.0, 0.0, 0.0};
-  walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
-    for (int i = 0; i < b.count; ++i) {
-      const float weight = b.weight[i];
+  walk([&](const float *const c[3], const float *weights, int count, float frameWeight) {
+    for (int i = 0; i < count; ++i) {
+      const float weight = weights[i] * frameWeight;
       total2 += static_cast<double>(weight);
       for (int k = 0; k < 3; ++k) {
-        const float d = b.c[k][i] - mean[k];
+        const float d = c[k][i] - mean[k];
         squares[k] += static_cast<double>(d * d * weight);
       }
     }
@@ -155,4 +149,55 @@ void computeClipStats(const ImageView &image, ColorSpace colorSpace, ClipStats &
       stats.deviation[k] = 0.25f;
     }
   }
+}
+
+}  // namespace
+
+void computeClipStats(const ImageView &image, ColorSpace colorSpace, ClipStats &stats, const MaskView *mask) {
+  writeDefaults(stats);
+  if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) {
+    return;
+  }
+  const int step = samplingStep(image.width, image.height, kStatsSamples);
+  SampleBatch batch;
+  twoPassStats(stats, [&](auto sum) {
+    walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
+      const float *const c[3] = {b.c[0], b.c[1], b.c[2]};
+      sum(c, b.weight, b.count, 1.0f);
+    });
+  });
+}
+
+void gatherClipSamples(const ImageView &image, ColorSpace colorSpace, const MaskView *mask, ClipSamples &samples) {
+  samples.values.clear();
+  if (image.pixels == nullptr || image.width <= 0 || image.height <= 0) {
+    return;
+  }
+  const int step = samplingStep(image.width, image.height, kStatsSamples);
+  SampleBatch batch;
+  walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
+    for (int i = 0; i < b.count; ++i) samples.values.insert(samples.values.end(), {b.c[0][i], b.c[1][i], b.c[2][i], b.weight[i]});
+  });
+}
+
+void pooledClipStats(const ClipSamples *const *frames, const float *weights, int count, ClipStats &stats) {
+  writeDefaults(stats);
+  twoPassStats(stats, [&](auto sum) {
+    SampleBatch batch;
+    for (int f = 0; f < count; ++f) {
+      const std::vector<float> &v = frames[f]->values;
+      // Batches as the walk made them, so the sums run in the same order.
+      for (size_t i = 0; i + 4 <= v.size();) {
+        batch.count = 0;
+        for (; i + 4 <= v.size() && batch.count < kBatch; i += 4, ++batch.count) {
+          batch.c[0][batch.count] = v[i];
+          batch.c[1][batch.count] = v[i + 1];
+          batch.c[2][batch.count] = v[i + 2];
+          batch.weight[batch.count] = v[i + 3];
+        }
+        const float *const c[3] = {batch.c[0], batch.c[1], batch.c[2]};
+        sum(c, batch.weight, batch.count, weights[f]);
+      }
+    }
+  });
 }

@@ -136,19 +136,30 @@ bool smoothInterior(MatchLut &lut, int r) {
 
 }  // namespace
 
-bool buildDifferentClipsLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
-                            ColorSpace colorSpace, PreserveMode preserveMode, const MaskView *sourceMask,
-                            const MaskView *referenceMask) {
+bool buildDifferentClipsLutFromStats(const ClipStats &source, const ClipStats &reference, MatchLut &lut,
+                                     float smoothing, ColorSpace colorSpace, PreserveMode preserveMode) {
   if (lut.data == nullptr || lut.size < kMinLutSize || lut.size > kMaxLutSize) {
     return true;  // no grid to fill
   }
   Transfer tr;
   tr.colorSpace = colorSpace;
   tr.preserveMode = preserveMode;
-  computeClipStats(source, colorSpace, tr.source, sourceMask);
-  computeClipStats(reference, colorSpace, tr.reference, referenceMask);
+  tr.source = source;
+  tr.reference = reference;
   fillTransfer(tr, lut);
   const bool smoothed = smoothInterior(lut, smoothingRadius(smoothing, lut.size));
   lut.valid.store(true);
   return smoothed;
+}
+
+bool buildDifferentClipsLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
+                            ColorSpace colorSpace, PreserveMode preserveMode, const MaskView *sourceMask,
+                            const MaskView *referenceMask) {
+  if (lut.data == nullptr || lut.size < kMinLutSize || lut.size > kMaxLutSize) {
+    return true;  // no grid to fill
+  }
+  ClipStats sourceStats, referenceStats;
+  computeClipStats(source, colorSpace, sourceStats, sourceMask);
+  computeClipStats(reference, colorSpace, referenceStats, referenceMask);
+  return buildDifferentClipsLutFromStats(sourceStats, referenceStats, lut, smoothing, colorSpace, preserveMode);
 }

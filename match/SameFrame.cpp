@@ -29,8 +29,11 @@ int cellIndex(float value, int n) {
   return index < 0 ? 0 : index;
 }
 
-void fileSamples(const ImageView &source, const ImageView &reference, PreserveMode preserveMode, int n,
-                 bool skipTransparent, double *cells) {
+// Walks the sampled pixel pairs, handing each pair's clamped Source colour
+// and the colour filed for it to `use`.
+template <typename Use>
+void walkPairs(const ImageView &source, const ImageView &reference, PreserveMode preserveMode, bool skipTransparent,
+               Use use) {
   if (source.pixels == nullptr || reference.pixels == nullptr) {
     return;
   }
@@ -60,15 +63,19 @@ void fileSamples(const ImageView &source, const ImageView &reference, PreserveMo
         filed[1] = q[1];
         filed[2] = q[2];
       }
-      const int64_t cell = (static_cast<int64_t>(cellIndex(s[0], n)) * n + cellIndex(s[1], n)) * n +
-                           cellIndex(s[2], n);
-      double *slot = cells + cell * kCellValues;
-      for (int ch = 0; ch < 3; ++ch) {
-        slot[ch] += static_cast<double>(filed[ch]) - static_cast<double>(s[ch]);
-      }
-      slot[3] += 1.0;
+      use(s, filed);
     }
   }
+}
+
+// Files one pair, with weight w, under the cell nearest its Source colour.
+inline void filePair(double *cells, int n, const float s[3], const float filed[3], double w) {
+  const int64_t cell = (static_cast<int64_t>(cellIndex(s[0], n)) * n + cellIndex(s[1], n)) * n + cellIndex(s[2], n);
+  double *slot = cells + cell * kCellValues;
+  for (int ch = 0; ch < 3; ++ch) {
+    slot[ch] += w * (static_cast<double>(filed[ch]) - static_cast<double>(s[ch]));
+  }
+  slot[3] += w;
 }
 
 // Turns the filed sums into each cell's displacement, in channels 0 to 2.
@@ -133,10 +140,9 @@ void writeIdentity(MatchLut &lut) {
   }
 }
 
-}  // namespace
-
-bool buildSameFrameLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
-                       PreserveMode preserveMode, bool skipTransparent) {
+// Fills the grid from the displacements that `file` puts in the cells.
+template <typename File>
+bool buildFromFiling(MatchLut &lut, float smoothing, File file) {
   if (lut.data == nullptr || lut.size < kMinLutSize || lut.size > kMaxLutSize) {
     return true;  // no grid to fill
   }
@@ -154,7 +160,7 @@ bool buildSameFrameLut(const ImageView &source, const ImageView &reference, Matc
   for (size_t v = 0; v < cellDoubles; ++v) {
     cells[v] = 0.0;
   }
-  fileSamples(source, reference, preserveMode, n, skipTransparent, cells);
+  file(cells, n);
   // Any positive smoothing smooths, with a radius of at least one cell.
   int r = smoothingRadius(smoothing, n);
   if (smoothing > 0.0f && r < 1) {
@@ -165,4 +171,33 @@ bool buildSameFrameLut(const ImageView &source, const ImageView &reference, Matc
   freeScratch(cells);
   lut.valid.store(true);
   return true;
+}
+
+}  // namespace
+
+bool buildSameFrameLut(const ImageView &source, const ImageView &reference, MatchLut &lut, float smoothing,
+                       PreserveMode preserveMode, bool skipTransparent) {
+  return buildFromFiling(lut, smoothing, [&](double *cells, int n) {
+    walkPairs(source, reference, preserveMode, skipTransparent,
+              [&](const float s[3], const float filed[3]) { filePair(cells, n, s, filed, 1.0); });
+  });
+}
+
+void gatherSameFramePairs(const ImageView &source, const ImageView &reference, PreserveMode preserveMode,
+                          bool skipTransparent, SampledPairs &pairs) {
+  pairs.values.clear();
+  walkPairs(source, reference, preserveMode, skipTransparent, [&](const float s[3], const float filed[3]) {
+    pairs.values.insert(pairs.values.end(), {s[0], s[1], s[2], filed[0], filed[1], filed[2]});
+  });
+}
+
+bool buildSameFrameLutFromPairs(const SampledPairs *const *frames, const float *weights, int count, MatchLut &lut,
+                                float smoothing) {
+  return buildFromFiling(lut, smoothing, [&](double *cells, int n) {
+    for (int f = 0; f < count; ++f) {
+      const std::vector<float> &v = frames[f]->values;
+      const double w = static_cast<double>(weights[f]);
+      for (size_t i = 0; i + 6 <= v.size(); i += 6) filePair(cells, n, &v[i], &v[i + 3], w);
+    }
+  });
 }
