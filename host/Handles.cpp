@@ -71,7 +71,12 @@ Clip *Clip::fromHandle(OfxImageClipHandle handle) {
   return c && c->magic == kMagic ? c : nullptr;
 }
 
-std::shared_ptr<Image> Clip::imageAt(double time) const {
+unsigned long long newImageSerial() {
+  static std::atomic<unsigned long long> serial{0};
+  return ++serial;
+}
+
+ClipImage Clip::slotAt(double time) const {
   // A NaN time is no key of the map (it breaks the map's ordering).
   if (time != time) return anyTime;
   auto it = images.find(time);

@@ -10,8 +10,6 @@ namespace tbhost {
 
 namespace {
 
-bool succeeded(OfxStatus status) { return status == kOfxStatOK || status == kOfxStatReplyDefault; }
-
 void defineHostProperties(PropertySet &p) {
   p.defineString(kOfxPropType, {kOfxTypeImageEffectHost});
   p.defineString(kOfxPropName, {"com.lumenforge.tintbridge.host"});
@@ -183,6 +181,7 @@ Instance Host::createInstance(const std::string &context) {
   const OfxStatus status = callEntry(*state_, kOfxActionCreateInstance, effect->handle(), nullptr, nullptr);
   effect->createStatus = status;
   effect->created = succeeded(status);
+  if (effect->created) askClipPreferences(*state_, *effect);
   return Instance(state_, effect, status);
 }
 
@@ -288,5 +287,6 @@ void Host::clearAllocationFaults() {
 
 void Host::setQuestionAnswer(OfxStatus answer) { state_->questionAnswer = answer; }
 void Host::setCurrentTime(double time) { state_->currentTime = time; }
+void Host::giveImageIdentifiers(bool give) { state_->imageIdentifiers = give; }
 
 }  // namespace tbhost

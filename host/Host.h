@@ -35,14 +35,41 @@
 //  - `memory()`: live blocks of the memory suite and its failures, which
 //    `failNextAllocations` / `failAllocation` inject;
 //  - `Instance::ledger()`: images fetched and released, double releases and
-//    those still outstanding.
+//    those still outstanding; `Instance::fetchedImages()`: each image as it
+//    was handed out (bounds, format, identifier);
+//  - `Instance::clipPreferences()`: the plug-in's last clip preferences.
 //
 // Images. Clips hold images per time (`setImage(clip, time, image)`) or one
 // image for every time (`setImage(clip, image)`). A clip is connected once
 // it has an image, unless `setClipConnected(clip, false)`. A fetch with no
 // image at that time fails with kOfxStatFailed. If the Output clip has no
-// image when `render` runs, one is made: Source's depth and components at
-// Source's bounds (or the render window when Source has no image).
+// image when `render` runs, one is made in the Output's preferred format
+// (by default Source's depth and components) at Source's bounds (or the
+// render window when Source has no image). `setImage` is silent, like an
+// upstream edit or loading a project; `editImage` is a user connecting
+// another picture: the host asks the clip preferences again and sends
+// "OfxActionInstanceChanged" for the clip ("OfxTypeClip").
+//
+// What an input image covers. Before each render (each tile) the host asks
+// "OfxImageEffectActionGetRegionsOfInterest" with the render window; a fetch
+// of an input clip during the render then covers the region the plug-in
+// asked for (the render window when it answers kOfxStatReplyDefault),
+// intersected with the clip's region of definition, the bounds of its image.
+// A region passed to clipGetImage wins over both; outside renders a fetch
+// covers the whole image. Output images are always handed out whole. Images
+// are held at the render's resolution: canonical = pixel / render scale.
+//
+// Formats. After creation, and before the next render once a clip was
+// connected or changed format, the host asks
+// "OfxImageEffectActionGetClipPreferences" (`clipPreferences()` keeps the
+// answer). Inputs whose preferred components or depth differ from the
+// connected image's are converted on fetch: RGB to RGBA with alpha 1; RGBA
+// or RGB to Alpha by taking a real alpha, else by Rec. 709 luminance; Alpha
+// to RGB or RGBA by repeating it. Every image carries
+// "OfxImagePropUniqueIdentifier", new whenever the clip's pixels at that
+// time are replaced (or converted differently), unless
+// `giveImageIdentifiers(false)`; and its clip's
+// "OfxImageEffectPropPreMultiplication" (`setPremultiplication`).
 //
 // Parameters hold a value, or keys over time (`setParamAt`) interpolated
 // linearly for double-valued types and held for the others. A paramSetValue
@@ -128,6 +155,39 @@ struct RenderArgs {
   std::function<void(PropertySet &)> editInArgs;
 };
 
+// One image handed out by clipGetImage, as it was handed out.
+struct ImageRecord {
+  std::string clip;
+  double time = 0.0;
+  OfxRectI bounds{0, 0, 0, 0};
+  std::string components;
+  std::string depth;
+  std::string premultiplication;
+  std::string identifier;  // "" when the host gives none
+  bool released = false;
+};
+
+// One clip's format after the clip-preferences action.
+struct ClipPreference {
+  std::string clip;
+  std::string components;
+  std::string depth;
+  double pixelAspectRatio = 1.0;
+};
+
+// The last answer to "OfxImageEffectActionGetClipPreferences", as applied:
+// the plug-in's values where it set valid ones, the host's defaults for the
+// rest (all defaults unless it answered kOfxStatOK).
+struct ClipPreferences {
+  int calls = 0;  // how many times the host asked
+  OfxStatus status = kOfxStatReplyDefault;
+  std::vector<ClipPreference> clips;  // the connected inputs and Output, in clip order
+  std::string premultiplication;      // of the output
+  bool continuousSamples = false;
+  bool frameVarying = false;
+  std::vector<PropertyWrite> writes;  // what the plug-in wrote to outArgs
+};
+
 struct IdentityResult {
   OfxStatus status = kOfxStatReplyDefault;
   std::string clip;   // outArgs "OfxPropName" after the call
@@ -154,6 +214,14 @@ class Instance {
   std::shared_ptr<Image> image(const std::string &clip, double time) const;
   bool clearImages(const std::string &clip);
   bool setClipConnected(const std::string &clip, bool connected);
+  // A user connecting another picture: stores it, asks the clip preferences
+  // and sends instance-changed for the clip. kOfxStatErrUnknown for an
+  // unknown clip; else the status of instance-changed.
+  OfxStatus editImage(const std::string &clip, double time, std::shared_ptr<Image> image);
+  OfxStatus editImage(const std::string &clip, std::shared_ptr<Image> image);
+  // "OfxImageOpaque", "OfxImageAlphaPremultiplied" or
+  // "OfxImageAlphaUnPremultiplied" (the default) on the clip and its images.
+  bool setPremultiplication(const std::string &clip, const std::string &state);
 
   // Parameters. Numbers go to any numeric type (ints, choices and booleans
   // are rounded); text to string types. False for an unknown name or a type
@@ -183,10 +251,14 @@ class Instance {
   OfxStatus editParam(const std::string &param, const std::string &text);
   // Any action on this instance with the given argument sets.
   OfxStatus callAction(const char *action, PropertySet *inArgs, PropertySet *outArgs);
+  // Asks the clip preferences now, whether or not anything changed.
+  OfxStatus askClipPreferences();
   OfxStatus destroy();
   bool destroyed() const;
 
   LedgerStats ledger() const;
+  std::vector<ImageRecord> fetchedImages() const;
+  ClipPreferences clipPreferences() const;
 
  private:
   friend class Host;
@@ -255,6 +327,8 @@ class Host {
   void setQuestionAnswer(OfxStatus answer);
   // Time used for parameter reads without a time and for plug-in edits.
   void setCurrentTime(double time);
+  // Whether images carry "OfxImagePropUniqueIdentifier" (they do by default).
+  void giveImageIdentifiers(bool give);
 
   // Contents/<arch>/<name>.ofx for a bundle directory; `path` itself otherwise.
   static std::string resolveBinaryPath(const std::string &path);

@@ -4,6 +4,7 @@
 #define TINTBRIDGE_HOST_HOST_INTERNAL_H
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/Host.h"
@@ -56,18 +58,33 @@ struct ParamSet {
   OfxParamSetHandle handle() { return reinterpret_cast<OfxParamSetHandle>(this); }
 };
 
+// An image connected to a clip, with the serial number that names its
+// pixels in the image identifier: a new one for each image the host is given.
+struct ClipImage {
+  std::shared_ptr<Image> image;
+  unsigned long long serial = 0;
+};
+
+unsigned long long newImageSerial();
+
 struct Clip {
   static constexpr uint32_t kMagic = 0x434c4950u;  // "CLIP"
   uint32_t magic = kMagic;
   Effect *owner = nullptr;
   std::string name;
   PropertySet props{"clip", true};
-  mutable std::mutex mutex;  // guards images, anyTime, connected
-  std::map<double, std::shared_ptr<Image>> images;
-  std::shared_ptr<Image> anyTime;
+  mutable std::mutex mutex;  // guards the fields below
+  std::map<double, ClipImage> images;
+  ClipImage anyTime;
   bool connected = false;
+  // The format the plug-in prefers ("" until it was asked): images are
+  // converted to it on fetch.
+  std::string preferredComponents;
+  std::string preferredDepth;
 
-  std::shared_ptr<Image> imageAt(double time) const;  // lock held by caller
+  ClipImage slotAt(double time) const;  // lock held by caller
+  std::shared_ptr<Image> imageAt(double time) const { return slotAt(time).image; }  // lock held
+  bool isOutput() const { return name == kOfxImageEffectOutputClipName; }
   static Clip *fromHandle(OfxImageClipHandle handle);
   OfxImageClipHandle handle() { return reinterpret_cast<OfxImageClipHandle>(this); }
 };
@@ -76,9 +93,7 @@ struct FetchedImage {
   Effect *owner = nullptr;
   PropertySet props{"image", false};
   std::shared_ptr<Image> image;
-  std::string clip;
-  double time = 0.0;
-  bool released = false;
+  ImageRecord record;  // `released` guarded by the owner's ledger lock
 };
 
 struct Effect {
@@ -100,6 +115,14 @@ struct Effect {
   std::deque<std::unique_ptr<FetchedImage>> fetched;
   long released = 0;
   long doubleReleases = 0;
+  // Clip preferences: asked by one thread at a time, with no lock held while
+  // the plug-in answers; the others wait for the answer.
+  mutable std::mutex prefsMutex;  // guards the fields below
+  std::condition_variable prefsAnswered;
+  bool prefsStale = false;
+  bool prefsAsking = false;
+  std::thread::id prefsAsker;
+  ClipPreferences prefs;
 
   Clip *findClip(const std::string &name) const;
   static Effect *fromHandle(OfxImageEffectHandle handle);
@@ -144,6 +167,7 @@ struct HostState {
   std::atomic<long> badImageReleases{0};
   std::atomic<OfxStatus> questionAnswer{kOfxStatReplyYes};
   std::atomic<double> currentTime{0.0};
+  std::atomic<bool> imageIdentifiers{true};
 
   // Every descriptor and instance, alive until the host goes, so that stale
   // handles never dangle.
@@ -151,6 +175,9 @@ struct HostState {
   Effect *mainDescriptor = nullptr;
   std::map<std::string, Effect *> contextDescriptors;
 };
+
+// An action the plug-in handled or left to the host's default.
+inline bool succeeded(OfxStatus status) { return status == kOfxStatOK || status == kOfxStatReplyDefault; }
 
 // Suites.
 const OfxImageEffectSuiteV1 *imageEffectSuite();
@@ -183,6 +210,39 @@ OfxStatus callEntry(HostState &state, const char *action, const void *handle, Pr
 // Sends "OfxActionInstanceChanged" to an instance and records it.
 OfxStatus sendInstanceChanged(HostState &state, Effect &effect, const std::string &name, const std::string &type,
                               const std::string &reason, double time);
+
+// The render running on this thread (or on the thread that spawned it
+// through the multithread suite), which fetches of that effect's inputs
+// follow. Regions are in pixels; a clip with none takes the window.
+struct RenderContext {
+  const Effect *effect = nullptr;
+  double scaleX = 1.0;
+  double scaleY = 1.0;
+  OfxRectI window{0, 0, 0, 0};
+  std::map<std::string, OfxRectI> regions;
+};
+const RenderContext *activeRender();
+void setActiveRender(const RenderContext *context);
+
+// Asks "OfxImageEffectActionGetRegionsOfInterest" for a render of `window`
+// and fills `context`; anything but kOfxStatOK means the render cannot run.
+OfxStatus askRegionsOfInterest(HostState &state, Effect &effect, double time, OfxRectI window, double scaleX,
+                               double scaleY, RenderContext &context);
+// What a fetch of `clip` hands out from `slot`: the part it covers (`region`,
+// canonical, when the plug-in passed one; else the active render's region
+// for the clip; else all of it) within the image's bounds, converted to the
+// format the plug-in prefers for the clip. Null when no pixel is left.
+std::shared_ptr<Image> deliveredImage(Clip &clip, const ClipImage &slot, const OfxRectD *region);
+// A clip's region of definition in canonical coordinates.
+OfxRectD canonicalRegion(const Clip &clip, const OfxRectI &bounds);
+
+// Clip preferences (ClipPreferences.cpp). `ask` calls the action now;
+// `refresh` only when something changed since the last answer.
+OfxStatus askClipPreferences(HostState &state, Effect &effect);
+OfxStatus refreshClipPreferences(HostState &state, Effect &effect);
+void markClipPreferencesStale(Effect &effect);
+// "OfxImageOpaque", "OfxImageAlphaPremultiplied" or "OfxImageAlphaUnPremultiplied".
+bool isPremultiplication(const std::string &name);
 
 // Parameter values (ParamValue.cpp). "lock held": the parameter's mutex.
 ParamKind paramKind(const std::string &type, int &dimension);

@@ -29,6 +29,26 @@ const char *componentsName(Components components) {
   return kOfxImageComponentNone;
 }
 
+bool depthFromName(const std::string &name, PixelDepth &depth) {
+  for (PixelDepth d : {PixelDepth::Byte, PixelDepth::Short, PixelDepth::Float}) {
+    if (name == depthName(d)) {
+      depth = d;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool componentsFromName(const std::string &name, Components &components) {
+  for (Components c : {Components::RGBA, Components::RGB, Components::Alpha}) {
+    if (name == componentsName(c)) {
+      components = c;
+      return true;
+    }
+  }
+  return false;
+}
+
 int bytesPerComponent(PixelDepth depth) {
   switch (depth) {
     case PixelDepth::Byte: return 1;
@@ -73,6 +93,13 @@ std::shared_ptr<Image> Image::create(PixelDepth depth, Components components, Of
 
 std::shared_ptr<Image> Image::rgbaFloat(int width, int height) {
   return create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, width, height});
+}
+
+ImageLayout Image::layout() const {
+  ImageLayout layout;
+  layout.rowPadding = rowPadding_;
+  layout.negativeRowBytes = rowBytes_ < 0;
+  return layout;
 }
 
 bool Image::contains(int x, int y) const {

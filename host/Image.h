@@ -24,6 +24,9 @@ enum class Components { RGBA, RGB, Alpha };
 
 const char *depthName(PixelDepth depth);            // "OfxBitDepthFloat", ...
 const char *componentsName(Components components);  // "OfxImageComponentRGBA", ...
+// The reverse; false for a name the host has no images of.
+bool depthFromName(const std::string &name, PixelDepth &depth);
+bool componentsFromName(const std::string &name, Components &components);
 int bytesPerComponent(PixelDepth depth);
 int componentCount(Components components);
 
@@ -46,6 +49,7 @@ class Image {
   int width() const { return bounds_.x2 - bounds_.x1; }
   int height() const { return bounds_.y2 - bounds_.y1; }
   int rowBytes() const { return rowBytes_; }
+  ImageLayout layout() const;
   int bytesPerPixel() const { return bytesPerComponent(depth_) * componentCount(components_); }
   void *data() const { return data_; }  // pixel (x1, y1); null without pixels
   bool contains(int x, int y) const;
@@ -75,6 +79,18 @@ class Image {
   size_t firstRowOffset_ = 0;  // offset in storage_ of the lowest-addressed row
   unsigned char *data_ = nullptr;
 };
+
+// True for an RGBA image with some alpha other than 1: a real alpha, not an
+// RGB picture delivered as RGBA.
+bool hasRealAlpha(const Image &image);
+
+// The pixels of `image` inside `region` (within its bounds), in the given
+// depth and components, with the same row layout. To RGBA from RGB with
+// alpha 1, from Alpha by repeating it; to RGB by dropping alpha or repeating
+// Alpha; to Alpha from RGBA by taking alpha when `realAlpha`, else (and from
+// RGB) by Rec. 709 luminance.
+std::shared_ptr<Image> convertedPart(const Image &image, OfxRectI region, PixelDepth depth, Components components,
+                                     bool realAlpha);
 
 }  // namespace tbhost
 

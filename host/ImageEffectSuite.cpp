@@ -76,37 +76,50 @@ OfxStatus clipGetPropertySet(OfxImageClipHandle handle, OfxPropertySetHandle *ou
   return kOfxStatOK;
 }
 
-OfxStatus clipGetImage(OfxImageClipHandle handle, OfxTime time, const OfxRectD *, OfxPropertySetHandle *out) {
+OfxStatus clipGetImage(OfxImageClipHandle handle, OfxTime time, const OfxRectD *region, OfxPropertySetHandle *out) {
   return guarded([&]() -> OfxStatus {
     Clip *clip = Clip::fromHandle(handle);
     if (!clip || clip->owner->isDescriptor) return kOfxStatErrBadHandle;
     if (!out) return kOfxStatErrValue;
-    std::shared_ptr<Image> image;
+    ClipImage slot;
     {
       std::lock_guard<std::mutex> lock(clip->mutex);
       if (!clip->connected) return kOfxStatFailed;
-      image = clip->imageAt(time);
+      slot = clip->slotAt(time);
     }
+    if (!slot.image) return kOfxStatFailed;
+    std::shared_ptr<Image> image = deliveredImage(*clip, slot, region);
     if (!image) return kOfxStatFailed;
+    const RenderContext *render = activeRender();
+    const bool inRender = render && render->effect == clip->owner;
     std::unique_ptr<FetchedImage> fetched(new FetchedImage());
     fetched->owner = clip->owner;
     fetched->image = image;
-    fetched->clip = clip->name;
-    fetched->time = time;
+    ImageRecord &r = fetched->record;
+    r.clip = clip->name;
+    r.time = time;
+    r.bounds = image->bounds();
+    r.components = componentsName(image->components());
+    r.depth = depthName(image->depth());
+    r.premultiplication = clip->props.getString(kOfxImageEffectPropPreMultiplication, 0, kOfxImageUnPreMultiplied);
+    if (clip->owner->host->imageIdentifiers) {
+      r.identifier = clip->name + "#" + std::to_string(slot.serial) + "@" + std::to_string(time);
+    }
     PropertySet &p = fetched->props;
-    const OfxRectI &b = image->bounds();
+    const OfxRectI &b = r.bounds;
+    const OfxRectI &rod = slot.image->bounds();
     p.defineString(kOfxPropType, {kOfxTypeImage});
-    p.defineString(kOfxImageEffectPropPixelDepth, {depthName(image->depth())});
-    p.defineString(kOfxImageEffectPropComponents, {componentsName(image->components())});
-    p.defineString(kOfxImageEffectPropPreMultiplication, {kOfxImageUnPreMultiplied});
-    p.defineDouble(kOfxImageEffectPropRenderScale, {1.0, 1.0});
-    p.defineDouble(kOfxImagePropPixelAspectRatio, {1.0});
+    p.defineString(kOfxImageEffectPropPixelDepth, {r.depth});
+    p.defineString(kOfxImageEffectPropComponents, {r.components});
+    p.defineString(kOfxImageEffectPropPreMultiplication, {r.premultiplication});
+    p.defineDouble(kOfxImageEffectPropRenderScale, {inRender ? render->scaleX : 1.0, inRender ? render->scaleY : 1.0});
+    p.defineDouble(kOfxImagePropPixelAspectRatio, {clip->props.getDouble(kOfxImagePropPixelAspectRatio, 0, 1.0)});
     p.definePointer(kOfxImagePropData, {image->data()});
     p.defineInt(kOfxImagePropBounds, {b.x1, b.y1, b.x2, b.y2});
-    p.defineInt(kOfxImagePropRegionOfDefinition, {b.x1, b.y1, b.x2, b.y2});
+    p.defineInt(kOfxImagePropRegionOfDefinition, {rod.x1, rod.y1, rod.x2, rod.y2});
     p.defineInt(kOfxImagePropRowBytes, {image->rowBytes()});
     p.defineString("OfxImagePropField", {"OfxFieldNone"});
-    p.defineString("OfxImagePropUniqueIdentifier", {clip->name + "@" + std::to_string(time)});
+    if (!r.identifier.empty()) p.defineString(kOfxImagePropUniqueIdentifier, {r.identifier});
     p.hostTag = fetched.get();
     OfxPropertySetHandle result = p.handle();
     Effect *effect = clip->owner;
@@ -132,11 +145,11 @@ OfxStatus clipReleaseImage(OfxPropertySetHandle handle) {
   std::shared_ptr<Image> keep;
   {
     std::lock_guard<std::mutex> lock(effect->ledgerMutex);
-    if (fetched->released) {
+    if (fetched->record.released) {
       ++effect->doubleReleases;
       return kOfxStatErrBadHandle;
     }
-    fetched->released = true;
+    fetched->record.released = true;
     ++effect->released;
     keep.swap(fetched->image);
   }
@@ -144,9 +157,10 @@ OfxStatus clipReleaseImage(OfxPropertySetHandle handle) {
   return kOfxStatOK;
 }
 
+// The bounds of the image connected to the clip; nothing when it has none.
 OfxStatus clipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime time, OfxRectD *bounds) {
   Clip *clip = Clip::fromHandle(handle);
-  if (!clip) return kOfxStatErrBadHandle;
+  if (!clip || clip->owner->isDescriptor) return kOfxStatErrBadHandle;
   if (!bounds) return kOfxStatErrValue;
   std::shared_ptr<Image> image;
   {
@@ -157,8 +171,7 @@ OfxStatus clipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime time, Ofx
     *bounds = OfxRectD{0.0, 0.0, 0.0, 0.0};
     return kOfxStatOK;
   }
-  const OfxRectI &b = image->bounds();
-  *bounds = OfxRectD{double(b.x1), double(b.y1), double(b.x2), double(b.y2)};
+  *bounds = canonicalRegion(*clip, image->bounds());
   return kOfxStatOK;
 }
 

@@ -1,6 +1,7 @@
 // An effect instance: made from its context descriptor, its clips and their
 // images, its parameters, and the actions a host sends it.
 #include <cmath>
+#include <utility>
 
 #include "host/Host.h"
 #include "host/HostInternal.h"
@@ -22,16 +23,16 @@ void defineClipInstance(Clip &clip, const PropertySet &descriptor) {
   if (!p.has(kOfxImageClipPropIsMask)) p.defineInt(kOfxImageClipPropIsMask, {0});
   p.defineString(kOfxImageEffectPropPixelDepth, {kOfxBitDepthFloat});
   p.defineString(kOfxImageEffectPropComponents, {kOfxImageComponentRGBA});
-  p.defineString("OfxImageClipPropUnmappedPixelDepth", {kOfxBitDepthFloat});
-  p.defineString("OfxImageClipPropUnmappedComponents", {kOfxImageComponentRGBA});
+  p.defineString(kOfxImageClipPropUnmappedPixelDepth, {kOfxBitDepthFloat});
+  p.defineString(kOfxImageClipPropUnmappedComponents, {kOfxImageComponentRGBA});
   p.defineString(kOfxImageEffectPropPreMultiplication, {kOfxImageUnPreMultiplied});
   p.defineDouble(kOfxImagePropPixelAspectRatio, {1.0});
-  p.defineDouble("OfxImageEffectPropFrameRate", {24.0});
+  p.defineDouble(kOfxImageEffectPropFrameRate, {24.0});
   p.defineDouble("OfxImageEffectPropFrameRange", {0.0, 100.0});
   p.defineDouble("OfxImageEffectPropUnmappedFrameRate", {24.0});
   p.defineDouble("OfxImageEffectPropUnmappedFrameRange", {0.0, 100.0});
-  p.defineString("OfxImageClipPropFieldOrder", {"OfxFieldNone"});
-  p.defineInt("OfxImageClipPropContinuousSamples", {0});
+  p.defineString(kOfxImageClipPropFieldOrder, {"OfxFieldNone"});
+  p.defineInt(kOfxImageClipPropContinuousSamples, {0});
   showConnection(clip);
   p.setOpen(false);
 }
@@ -55,10 +56,50 @@ Param *findParam(Effect *effect, const std::string &name) {
 
 Clip *findClip(Effect *effect, const std::string &name) { return effect ? effect->findClip(name) : nullptr; }
 
-// The clip takes the format of the image connected to it.
-void describeImage(Clip &clip, const Image &image) {
-  clip.props.defineString(kOfxImageEffectPropPixelDepth, {depthName(image.depth())});
-  clip.props.defineString(kOfxImageEffectPropComponents, {componentsName(image.components())});
+// The clip takes the format of the image connected to it, mapped to the one
+// the plug-in prefers. True when the connected format changed.
+bool describeImage(Clip &clip, const Image &image) {
+  const std::string depth = depthName(image.depth());
+  const std::string components = componentsName(image.components());
+  const bool changed = clip.props.getString(kOfxImageClipPropUnmappedPixelDepth) != depth ||
+                       clip.props.getString(kOfxImageClipPropUnmappedComponents) != components;
+  std::string preferredDepth, preferredComponents;
+  {
+    std::lock_guard<std::mutex> lock(clip.mutex);
+    preferredDepth = clip.preferredDepth;
+    preferredComponents = clip.preferredComponents;
+  }
+  clip.props.defineString(kOfxImageClipPropUnmappedPixelDepth, {depth});
+  clip.props.defineString(kOfxImageClipPropUnmappedComponents, {components});
+  clip.props.defineString(kOfxImageEffectPropPixelDepth, {preferredDepth.empty() ? depth : preferredDepth});
+  clip.props.defineString(kOfxImageEffectPropComponents,
+                          {preferredComponents.empty() ? components : preferredComponents});
+  return changed;
+}
+
+// Connects `image` to the clip at `time` (every time when `anyTime`), or
+// removes the image there when it is null. Asks for new clip preferences
+// when the clip's connection or format changed.
+bool connectImage(Effect *effect, const std::string &name, bool anyTime, double time, std::shared_ptr<Image> image) {
+  Clip *c = findClip(effect, name);
+  if (!c || (!anyTime && time != time)) return false;
+  bool changed = image && describeImage(*c, *image);
+  {
+    std::lock_guard<std::mutex> lock(c->mutex);
+    changed = changed || (image && !c->connected);
+    ClipImage slot{std::move(image), newImageSerial()};
+    if (anyTime) {
+      c->anyTime = slot.image ? slot : ClipImage();
+    } else if (slot.image) {
+      c->images[time] = std::move(slot);
+    } else {
+      c->images.erase(time);
+    }
+    if (anyTime ? c->anyTime.image != nullptr : c->images.count(time) != 0) c->connected = true;
+    showConnection(*c);
+  }
+  if (changed) markClipPreferencesStale(*effect);
+  return true;
 }
 
 }  // namespace
@@ -128,28 +169,30 @@ PropertySet *Instance::clipProperties(const std::string &clip) const {
 }
 
 bool Instance::setImage(const std::string &clip, double time, std::shared_ptr<Image> image) {
-  Clip *c = findClip(effect_, clip);
-  if (!c || time != time) return false;
-  if (image) describeImage(*c, *image);
-  std::lock_guard<std::mutex> lock(c->mutex);
-  if (image) {
-    c->images[time] = std::move(image);
-    c->connected = true;
-  } else {
-    c->images.erase(time);
-  }
-  showConnection(*c);
-  return true;
+  return connectImage(effect_, clip, false, time, std::move(image));
 }
 
 bool Instance::setImage(const std::string &clip, std::shared_ptr<Image> image) {
+  return connectImage(effect_, clip, true, 0.0, std::move(image));
+}
+
+OfxStatus Instance::editImage(const std::string &clip, double time, std::shared_ptr<Image> image) {
+  if (!setImage(clip, time, std::move(image))) return kOfxStatErrUnknown;
+  askClipPreferences();
+  return instanceChanged(clip, kOfxTypeClip, kOfxChangeUserEdited, time);
+}
+
+OfxStatus Instance::editImage(const std::string &clip, std::shared_ptr<Image> image) {
+  if (!setImage(clip, std::move(image))) return kOfxStatErrUnknown;
+  askClipPreferences();
+  return instanceChanged(clip, kOfxTypeClip, kOfxChangeUserEdited, state_->currentTime.load());
+}
+
+bool Instance::setPremultiplication(const std::string &clip, const std::string &state) {
   Clip *c = findClip(effect_, clip);
-  if (!c) return false;
-  if (image) describeImage(*c, *image);
-  std::lock_guard<std::mutex> lock(c->mutex);
-  c->anyTime = std::move(image);
-  if (c->anyTime) c->connected = true;
-  showConnection(*c);
+  if (!c || !isPremultiplication(state)) return false;
+  c->props.defineString(kOfxImageEffectPropPreMultiplication, {state});
+  markClipPreferencesStale(*effect_);  // the output's default follows Source
   return true;
 }
 
@@ -165,16 +208,20 @@ bool Instance::clearImages(const std::string &clip) {
   if (!c) return false;
   std::lock_guard<std::mutex> lock(c->mutex);
   c->images.clear();
-  c->anyTime.reset();
+  c->anyTime = ClipImage();
   return true;
 }
 
 bool Instance::setClipConnected(const std::string &clip, bool connected) {
   Clip *c = findClip(effect_, clip);
   if (!c) return false;
-  std::lock_guard<std::mutex> lock(c->mutex);
-  c->connected = connected;
-  showConnection(*c);
+  {
+    std::lock_guard<std::mutex> lock(c->mutex);
+    if (c->connected == connected) return true;
+    c->connected = connected;
+    showConnection(*c);
+  }
+  markClipPreferencesStale(*effect_);
   return true;
 }
 
@@ -227,58 +274,6 @@ std::string Instance::paramString(const std::string &param, double time) const {
   return v.text ? *v.text : std::string();
 }
 
-OfxStatus Instance::render(double time, OfxRectI window) {
-  RenderArgs args;
-  args.time = time;
-  args.window = window;
-  return render(args);
-}
-
-OfxStatus Instance::render(const RenderArgs &args) {
-  if (!effect_ || effect_->destroyed) return kOfxStatErrBadHandle;
-  Clip *output = effect_->findClip(kOfxImageEffectOutputClipName);
-  if (output) {
-    std::shared_ptr<Image> source = image(kOfxImageEffectSimpleSourceClipName, args.time);
-    std::lock_guard<std::mutex> lock(output->mutex);
-    if (!output->imageAt(args.time)) {
-      output->images[args.time] =
-          source ? Image::create(source->depth(), source->components(), source->bounds())
-                 : Image::create(PixelDepth::Float, Components::RGBA, args.window);
-    }
-  }
-  PropertySet in("inArgs");
-  in.defineDouble(kOfxPropTime, {args.time});
-  in.defineString(kOfxImageEffectPropFieldToRender, {args.field});
-  in.defineInt(kOfxImageEffectPropRenderWindow, {args.window.x1, args.window.y1, args.window.x2, args.window.y2});
-  in.defineDouble(kOfxImageEffectPropRenderScale, {args.renderScaleX, args.renderScaleY});
-  in.defineInt("OfxImageEffectPropSequentialRenderStatus", {0});
-  in.defineInt("OfxImageEffectPropInteractiveRenderStatus", {0});
-  in.defineInt("OfxImageEffectPropRenderQualityDraft", {0});
-  if (args.editInArgs) args.editInArgs(in);
-  return callEntry(*state_, kOfxImageEffectActionRender, effect_->handle(), &in, nullptr);
-}
-
-IdentityResult Instance::isIdentity(double time, OfxRectI window) {
-  IdentityResult result;
-  if (!effect_ || effect_->destroyed) {
-    result.status = kOfxStatErrBadHandle;
-    return result;
-  }
-  PropertySet in("inArgs");
-  in.defineDouble(kOfxPropTime, {time});
-  in.defineString(kOfxImageEffectPropFieldToRender, {"OfxFieldNone"});
-  in.defineInt(kOfxImageEffectPropRenderWindow, {window.x1, window.y1, window.x2, window.y2});
-  in.defineDouble(kOfxImageEffectPropRenderScale, {1.0, 1.0});
-  PropertySet out("outArgs");
-  out.defineString(kOfxPropName, {""});
-  out.defineDouble(kOfxPropTime, {time});
-  result.status = callEntry(*state_, kOfxImageEffectActionIsIdentity, effect_->handle(), &in, &out);
-  result.clip = out.getString(kOfxPropName);
-  result.time = out.getDouble(kOfxPropTime);
-  result.writes = out.writes();
-  return result;
-}
-
 OfxStatus Instance::instanceChanged(const std::string &name, const std::string &type, const std::string &reason,
                                     double time) {
   if (!effect_ || effect_->destroyed) return kOfxStatErrBadHandle;
@@ -314,9 +309,28 @@ LedgerStats Instance::ledger() const {
   s.released = effect_->released;
   s.doubleReleases = effect_->doubleReleases;
   for (const auto &f : effect_->fetched) {
-    if (!f->released) s.outstanding.push_back(f->clip + "@" + std::to_string(f->time));
+    if (!f->record.released) s.outstanding.push_back(f->record.clip + "@" + std::to_string(f->record.time));
   }
   return s;
+}
+
+std::vector<ImageRecord> Instance::fetchedImages() const {
+  std::vector<ImageRecord> records;
+  if (!effect_) return records;
+  std::lock_guard<std::mutex> lock(effect_->ledgerMutex);
+  for (const auto &f : effect_->fetched) records.push_back(f->record);
+  return records;
+}
+
+OfxStatus Instance::askClipPreferences() {
+  if (!effect_ || effect_->destroyed) return kOfxStatErrBadHandle;
+  return tbhost::askClipPreferences(*state_, *effect_);
+}
+
+ClipPreferences Instance::clipPreferences() const {
+  if (!effect_) return ClipPreferences();
+  std::lock_guard<std::mutex> lock(effect_->prefsMutex);
+  return effect_->prefs;
 }
 
 }  // namespace tbhost

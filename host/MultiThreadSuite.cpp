@@ -23,14 +23,17 @@ OfxStatus multiThread(OfxThreadFunctionV1 func, unsigned int count, void *arg) {
   if (count == 0) count = 1;
   if (count > kMaxThreads) count = kMaxThreads;
   tInMultiThread = true;
+  // Fetches from the spawned threads belong to the render that spawned them.
+  const RenderContext *render = activeRender();
   std::vector<std::thread> threads;
   OfxStatus status = kOfxStatOK;
   try {
     threads.reserve(count);
     for (unsigned int i = 0; i < count; ++i) {
-      threads.emplace_back([func, i, count, arg] {
+      threads.emplace_back([func, i, count, arg, render] {
         tThreadIndex = i;
         tSpawned = true;
+        setActiveRender(render);
         func(i, count, arg);
       });
     }

@@ -239,6 +239,14 @@ typedef struct OfxMessageSuiteV1 {
 #define kOfxParamPropAnimates "OfxParamPropAnimates"
 #define kOfxParamPropStringMode "OfxParamPropStringMode"
 #define kOfxParamPropStringFilePathExists "OfxParamPropStringFilePathExists"
+#define kOfxImageEffectPropRegionOfInterest "OfxImageEffectPropRegionOfInterest"
+#define kOfxImagePropUniqueIdentifier "OfxImagePropUniqueIdentifier"
+#define kOfxImageClipPropUnmappedComponents "OfxImageClipPropUnmappedComponents"
+#define kOfxImageClipPropUnmappedPixelDepth "OfxImageClipPropUnmappedPixelDepth"
+#define kOfxImageClipPropContinuousSamples "OfxImageClipPropContinuousSamples"
+#define kOfxImageClipPropFieldOrder "OfxImageClipPropFieldOrder"
+#define kOfxImageEffectPropFrameRate "OfxImageEffectPropFrameRate"
+#define kOfxImageEffectFrameVarying "OfxImageEffectFrameVarying"
 
 // Object types.
 #define kOfxTypeImageEffectHost "OfxTypeImageEffectHost"

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "HostFixture.h"
 #include "host/Host.h"
 #include "host/StderrCapture.h"
 
@@ -19,36 +20,11 @@ using tbhost::Host;
 using tbhost::Image;
 using tbhost::Instance;
 using tbhost::PixelDepth;
+using hosttest::fetch;
+using hosttest::Fixture;
+using hosttest::kGeneral;
 
 namespace {
-
-const char *const kGeneral = kOfxImageEffectContextGeneral;
-
-template <typename Suite>
-const Suite *fetch(Host &host, const char *name) {
-  OfxHost *h = host.ofxHost();
-  return static_cast<const Suite *>(h->fetchSuite(h->host, name, 1));
-}
-
-struct Fixture : ::testing::Test {
-  Host host{FAKE_PLUGIN_BINARY};
-  const OfxImageEffectSuiteV1 *effects = nullptr;
-  const OfxParameterSuiteV1 *params = nullptr;
-
-  void SetUp() override {
-    ASSERT_EQ(host.load(), kOfxStatOK) << host.lastError();
-    effects = fetch<OfxImageEffectSuiteV1>(host, kOfxImageEffectSuite);
-    params = fetch<OfxParameterSuiteV1>(host, kOfxParameterSuite);
-  }
-
-  OfxParamHandle param(const Instance &inst, const char *name) {
-    OfxParamSetHandle set = nullptr;
-    OfxParamHandle p = nullptr;
-    effects->getParamSet(inst.handle(), &set);
-    params->paramGetHandle(set, name, &p, nullptr);
-    return p;
-  }
-};
 
 TEST(HostLoading, RefusesMissingBinariesAndRecordsFetches) {
   Host missing("/nonexistent/Nothing.ofx");

@@ -2,7 +2,9 @@
 // and parameters of several types, keeps a counter in host memory, edits a
 // parameter from inside instance-changed, and renders by copying Source to
 // Output scaled by "gain". "mode" picks a faulty render for ledger tests:
-// 1 leaves Source unreleased, 2 releases it twice.
+// 1 leaves Source unreleased, 2 releases it twice. A non-zero "offset" grows
+// the region of interest of Source by that many units in x and y; a "name"
+// that is a component type is what it prefers for Source, premultiplied.
 #include <cstring>
 
 #include "ofx/OfxApi.h"
@@ -182,6 +184,28 @@ OfxStatus render(OfxImageEffectHandle effect, OfxPropertySetHandle in) {
   return source && output ? kOfxStatOK : kOfxStatFailed;
 }
 
+OfxStatus regionsOfInterest(OfxImageEffectHandle effect, OfxPropertySetHandle in, OfxPropertySetHandle out) {
+  double time = 0.0;
+  double grow[2] = {0.0, 0.0};
+  double roi[4] = {0.0, 0.0, 0.0, 0.0};
+  gProps->propGetDouble(in, kOfxPropTime, 0, &time);
+  gParams->paramGetValueAtTime(param(effect, "offset"), time, &grow[0], &grow[1]);
+  if (grow[0] == 0.0 && grow[1] == 0.0) return kOfxStatReplyDefault;
+  gProps->propGetDoubleN(in, kOfxImageEffectPropRegionOfInterest, 4, roi);
+  const double wanted[4] = {roi[0] - grow[0], roi[1] - grow[1], roi[2] + grow[0], roi[3] + grow[1]};
+  gProps->propSetDoubleN(out, "OfxImageClipPropRoI_Source", 4, wanted);
+  return kOfxStatOK;
+}
+
+OfxStatus clipPreferences(OfxImageEffectHandle effect, OfxPropertySetHandle out) {
+  const char *name = nullptr;
+  gParams->paramGetValue(param(effect, "name"), &name);
+  if (!name || std::strncmp(name, "OfxImageComponent", 17) != 0) return kOfxStatReplyDefault;
+  gProps->propSetString(out, "OfxImageClipPropComponents_Source", 0, name);
+  gProps->propSetString(out, kOfxImageEffectPropPreMultiplication, 0, kOfxImagePreMultiplied);
+  return kOfxStatOK;
+}
+
 OfxStatus mainEntry(const char *action, const void *handle, OfxPropertySetHandle in, OfxPropertySetHandle out) {
   OfxImageEffectHandle effect = static_cast<OfxImageEffectHandle>(const_cast<void *>(handle));
   if (!action) return kOfxStatReplyDefault;
@@ -196,6 +220,8 @@ OfxStatus mainEntry(const char *action, const void *handle, OfxPropertySetHandle
   if (std::strcmp(action, kOfxActionInstanceChanged) == 0) return instanceChanged(effect, in);
   if (std::strcmp(action, kOfxImageEffectActionIsIdentity) == 0) return isIdentity(effect, in, out);
   if (std::strcmp(action, kOfxImageEffectActionRender) == 0) return render(effect, in);
+  if (std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest) == 0) return regionsOfInterest(effect, in, out);
+  if (std::strcmp(action, kOfxImageEffectActionGetClipPreferences) == 0) return clipPreferences(effect, out);
   return kOfxStatReplyDefault;
 }
 
