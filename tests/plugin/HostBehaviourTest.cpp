@@ -1,8 +1,11 @@
-// What production hosts do that a whole-frame host hides: masks with their own
-// bounds, and a mix of 0 rendered as is-identity promises.
+// What production hosts do that a whole-frame host hides: tiles and crops at
+// the regions of interest, edits upstream, masks with their own bounds, RGB
+// mattes, premultiplied clips, and a mix of 0 rendered as is-identity promises.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <vector>
 #include <limits>
 
 #include "plugin/Names.h"
@@ -77,6 +80,109 @@ TEST(NoMix, WritesTheSourceUnchangedAsIsIdentityPromises) {
     // The LUT is still built, for the exports.
     EXPECT_NE(publishedGrid(l.inst), nullptr);
   }
+}
+
+// A fresh instance's output for the windows rendered in turn.
+std::shared_ptr<Image> renderWindows(const std::vector<OfxRectI> &windows, int mode,
+                                     std::shared_ptr<Image> reference = nullptr) {
+  Loaded l;
+  l.inst.setImage(kClipSource, picture(W, H, 3));
+  l.inst.setImage(kClipReference, reference ? reference : picture(W, H, 50));
+  l.inst.setParam(kParamMatchMode, mode);
+  for (const OfxRectI &w : windows) EXPECT_EQ(l.inst.render(0.0, w), kOfxStatOK);
+  return l.inst.image(kClipOutput, 0.0);
+}
+
+TEST(RegionsOfInterest, TilesAndCropsMeasureTheWholeFrame) {
+  std::vector<OfxRectI> tiles;
+  for (int ty = 0; ty < 4; ++ty)
+    for (int tx = 0; tx < 4; ++tx) tiles.push_back({tx * W / 4, ty * H / 4, (tx + 1) * W / 4, (ty + 1) * H / 4});
+  for (int mode : {0, 1}) {
+    const auto whole = renderWindows({kWhole}, mode);
+    EXPECT_TRUE(samePixels(*renderWindows(tiles, mode), *whole)) << mode;
+    EXPECT_TRUE(samePixels(*renderWindows({{0, 0, W / 2, H / 2}, kWhole}, mode), *whole)) << mode;
+  }
+  // Every input was asked for, and given, its whole region of definition.
+  Loaded l;
+  l.inst.setImage(kClipSource, picture(W, H, 3));
+  l.inst.setImage(kClipReference, picture(W, H, 50));
+  ASSERT_EQ(l.inst.render(0.0, {0, 0, 8, 8}), kOfxStatOK);
+  for (const tbhost::ImageRecord &r : l.inst.fetchedImages()) {
+    if (r.clip == kClipOutput) continue;
+    EXPECT_EQ(r.bounds.x2 - r.bounds.x1, W) << r.clip;
+    EXPECT_EQ(r.bounds.y2 - r.bounds.y1, H) << r.clip;
+  }
+}
+
+TEST(UpstreamEdits, NewPixelsAtTheSameTimeBuildAgain) {
+  auto edited = picture(W, H, 77);
+  const auto fresh = renderWindows({kWhole}, 0, edited);
+  Loaded l;
+  l.inst.setImage(kClipSource, picture(W, H, 3));
+  l.inst.setImage(kClipReference, 0.0, picture(W, H, 50));
+  l.inst.setImage(kClipReference, 1.0, picture(W, H, 51));
+  ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
+  l.inst.setImage(kClipReference, 0.0, edited);  // no instance-changed, as a node above is edited
+  ASSERT_EQ(l.inst.render(1.0, kWhole), kOfxStatOK);
+  ASSERT_EQ(l.inst.render(0.0, kWhole), kOfxStatOK);
+  EXPECT_TRUE(samePixels(*l.inst.image(kClipOutput, 0.0), *fresh));
+}
+
+TEST(MaskFormats, AnRgbMatteIsAskedForAsAlpha) {
+  Loaded l;
+  const tbhost::ClipPreferences prefs = l.inst.clipPreferences();
+  EXPECT_EQ(prefs.status, kOfxStatOK);
+  for (const tbhost::ClipPreference &c : prefs.clips) {
+    if (c.clip == kClipSourceMask || c.clip == kClipReferenceMask) {
+      EXPECT_EQ(c.components, kOfxImageComponentAlpha);
+    }
+  }
+  // White on the left half, as RGB: the host converts it to an alpha matte.
+  auto rgb = Image::create(PixelDepth::Float, Components::RGB, kWhole);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      for (int c = 0; c < 3; ++c) rgb->set(x, y, c, x < W / 2 ? 1.0f : 0.0f);
+  const auto fromRgb = renderWithMask(rgb);
+  const auto fromAlpha = renderWithMask(alphaMask(kWhole, [](int x, int) { return x < W / 2 ? 1.0f : 0.0f; }));
+  EXPECT_TRUE(samePixels(*fromRgb, *fromAlpha));
+}
+
+TEST(Premultiplication, APremultipliedSourceIsMatchedUnpremultiplied) {
+  // The straight picture, and the same picture premultiplied.
+  auto straight = picture(W, H, 3);
+  auto premultiplied = Image::create(PixelDepth::Float, Components::RGBA, kWhole);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const float a = (x % 7 == 0) ? 0.0f : 0.2f + 0.8f * static_cast<float>(x) / W;
+      straight->set(x, y, 3, a);
+      for (int c = 0; c < 3; ++c) premultiplied->set(x, y, c, std::fmin(straight->get(x, y, c), 1.0f) * a);
+      premultiplied->set(x, y, 3, a);
+      for (int c = 0; c < 3; ++c) straight->set(x, y, c, std::fmin(straight->get(x, y, c), 1.0f));
+    }
+  // The straight render leaves out, through a mask, the pixels without alpha.
+  Loaded s, p;
+  s.inst.setImage(kClipSource, straight);
+  s.inst.setImage(kClipSourceMask, alphaMask(kWhole, [](int x, int) { return x % 7 == 0 ? 0.0f : 1.0f; }));
+  p.inst.setImage(kClipSource, premultiplied);
+  p.inst.setPremultiplication(kClipSource, kOfxImagePreMultiplied);
+  for (Loaded *l : {&s, &p}) {
+    l->inst.setImage(kClipReference, picture(W, H, 50));
+    ASSERT_EQ(l->inst.render(0.0, kWhole), kOfxStatOK);
+  }
+  EXPECT_EQ(p.inst.clipPreferences().premultiplication, kOfxImagePreMultiplied);
+  const auto a = s.inst.image(kClipOutput, 0.0), b = p.inst.image(kClipOutput, 0.0);
+  float worst = 0.0f;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const float alpha = straight->get(x, y, 3);
+      EXPECT_EQ(b->get(x, y, 3), alpha);
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_LE(b->get(x, y, c), alpha);
+        // Pixels without alpha are not measured, and keep their colour.
+        if (alpha > 0.0f) worst = std::fmax(worst, std::fabs(b->get(x, y, c) - a->get(x, y, c) * alpha));
+      }
+    }
+  EXPECT_LT(worst, 2e-3f);
 }
 
 }  // namespace
