@@ -19,7 +19,12 @@ void applyGrade(const GradeOptions &g, float rgb[3]) {
 }
 
 int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
-  if (!folderExists(o.output)) return fail(err, "output folder '" + folderOf(o.output) + "' does not exist");
+  const std::string problem = checkOutputPath(o.output);
+  if (!problem.empty()) return fail(err, problem);
+  FileIdentities identities;
+  if (identities.of(o.output) == identities.of(o.input))
+    return fail(err, "OUTPUT '" + o.output + "' is the same file as INPUT '" + o.input +
+                         "': an output never replaces an input");
   if (!canWriteFormat(o.output)) return fail(err, "no image format for the extension of '" + o.output + "'");
   Picture picture;
   std::string error;

@@ -39,6 +39,7 @@ struct MatchJob {
   OutputFiles files;
   Picture referencePicture;  // of the frame being matched, for the comparison
   Picture lastSource, lastResult;
+  std::vector<std::string> notes;  // the plug-in's messages, for once the files are in place
 };
 
 std::string fileNameOf(const std::string &path) { return fs::path(path).filename().string(); }
@@ -73,19 +74,20 @@ bool writeComparison(OutputFiles &files, const std::string &path, const Picture 
   return true;
 }
 
-// Output folders and formats, and no file named for two outputs.
+// Every output of every frame can be written: its folder is there, it is a
+// file or nothing yet, and its format has a writer.
 std::string checkOutputs(const MatchJob &job) {
-  const MatchOptions &o = job.o;
-  const std::vector<std::pair<const char *, const std::string *>> outputs = {
-      {"OUTPUT", &o.output}, {"--cube", &o.cube}, {"--cdl", &o.cdl}, {"--compare", &o.compare}};
-  for (const auto &entry : outputs) {
-    if (entry.second->empty()) continue;
-    const std::string path = FramePattern(*entry.second).path(job.frames.front());
-    if (!folderExists(path)) return "output folder '" + folderOf(path) + "' does not exist";
+  const FramePattern cube(job.o.cube), cdl(job.o.cdl);
+  for (int frame : job.frames) {
+    for (const FramePattern *p : {&job.output, &cube, &cdl, &job.compare}) {
+      if (p->text().empty() || (frame != job.frames.front() && !p->isSequence())) continue;
+      const std::string problem = checkOutputPath(p->path(frame));
+      if (!problem.empty()) return problem;
+    }
   }
-  for (const std::string *path : {&o.output, &o.compare}) {
-    if (!path->empty() && !canWriteFormat(FramePattern(*path).path(job.frames.front())))
-      return "no image format for the extension of '" + *path + "'";
+  for (const FramePattern *p : {&job.output, &job.compare}) {
+    if (!p->text().empty() && !canWriteFormat(p->path(job.frames.front())))
+      return "no image format for the extension of '" + p->text() + "'";
   }
   return std::string();
 }
@@ -256,41 +258,41 @@ bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, 
       !writeComparison(job.files, job.compare.path(frame), sourcePicture, job.referencePicture, result, o,
                        job.source.path(frame), job.reference.path(frame), error))
     return false;
-  if (job.sequence && !job.files.commit(error)) return false;
   disconnectFrameInputs(job);
   job.lastSource = std::move(sourcePicture);
   job.lastResult = std::move(result);
   return true;
 }
 
-// The exports hold the match of the last frame rendered; then every file
-// goes in place.
+// Presses an export button into a temporary file of the job.
+bool exportTo(MatchJob &job, const std::string &path, const char *extension, const char *button,
+              std::string &error) {
+  if (path.empty()) return true;
+  const std::string temp = job.files.reserve(path, extension, error);
+  return !temp.empty() && pressExport(job.plugin, button, temp, path, job.notes, error);
+}
+
+// The exports hold the match of the last frame rendered. Only once every
+// file of the job is written does any go in place, and only then is any
+// said to be saved.
 int finishJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   const MatchOptions &o = job.o;
   std::string error;
-  std::vector<std::string> written;
-  if (!job.sequence) written.push_back(o.output);
-  if (!o.cube.empty()) {
-    const std::string temp = job.files.reserve(o.cube, ".cube", error);
-    if (temp.empty()) return fail(err, error);
-    if (!pressExport(job.plugin, kParamExportButton, temp, o.cube, out, err)) return kExitFailure;
-  }
-  if (!o.cdl.empty()) {
-    const std::string temp = job.files.reserve(o.cdl, ".cdl", error);
-    if (temp.empty()) return fail(err, error);
-    if (!pressExport(job.plugin, kParamExportCdlButton, temp, o.cdl, out, err)) return kExitFailure;
-  }
-  if (!o.compare.empty() && !job.compare.isSequence()) {
-    if (!writeComparison(job.files, o.compare, job.lastSource, job.referencePicture, job.lastResult, o,
-                         job.source.path(job.frames.back()), job.reference.path(job.frames.back()), error))
-      return fail(err, error);
-    written.push_back(o.compare);
-  }
+  if (!exportTo(job, o.cube, ".cube", kParamExportButton, error) ||
+      !exportTo(job, o.cdl, ".cdl", kParamExportCdlButton, error))
+    return fail(err, error);
+  if (!o.compare.empty() && !job.compare.isSequence() &&
+      !writeComparison(job.files, o.compare, job.lastSource, job.referencePicture, job.lastResult, o,
+                       job.source.path(job.frames.back()), job.reference.path(job.frames.back()), error))
+    return fail(err, error);
   if (!job.files.commit(error)) return fail(err, error);
-  for (const std::string &w : written) out << "wrote " << w << "\n";
+  for (const std::string &note : job.notes) out << note << "\n";
   if (job.sequence)
     out << "wrote " << job.frames.size() << " frame" << (job.frames.size() == 1 ? "" : "s") << " of " << o.output
         << "\n";
+  else
+    out << "wrote " << o.output << "\n";
+  if (!o.compare.empty() && !job.compare.isSequence()) out << "wrote " << o.compare << "\n";
   job.plugin.instance.destroy();
   return kExitOk;
 }

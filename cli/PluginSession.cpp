@@ -96,28 +96,25 @@ void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err
 }
 
 bool pressExport(PluginSession &session, const std::string &button, const std::string &temp,
-                 const std::string &finalPath, std::ostream &out, std::ostream &err) {
+                 const std::string &finalPath, std::vector<std::string> &notes, std::string &error) {
   session.instance.setParam(kParamExportPath, temp);
   session.host->clearMessages();
   session.instance.instanceChanged(button);
-  bool failed = false;
+  error.clear();
   for (const tbhost::Message &m : session.host->messages()) {
     std::string text = m.text;
     replaceAll(text, temp, finalPath);
     replaceAll(text, "\n", " ");
-    if (m.type == kOfxMessageError) {
-      failed = true;
-      err << "tintbridge: " << text << "\n";
-    } else {
-      out << text << "\n";
-    }
+    if (m.type != kOfxMessageError)
+      notes.push_back(text);
+    else if (error.empty())
+      error = "cannot write '" + finalPath + "': " + text;
   }
+  session.host->clearMessages();
   std::error_code ec;
-  if (!failed && !fs::is_regular_file(temp, ec)) {
-    err << "tintbridge: the plug-in wrote no file for '" << finalPath << "'\n";
-    failed = true;
-  }
-  return !failed;
+  if (error.empty() && !(fs::file_size(temp, ec) > 0 && !ec))
+    error = "cannot write '" + finalPath + "': the plug-in wrote nothing";
+  return error.empty();
 }
 
 }  // namespace tbcli
