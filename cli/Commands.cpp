@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/HelpText.h"
+#include "cli/Platform.h"
 
 namespace tbcli {
 
@@ -20,6 +21,14 @@ int usageError(std::ostream &err, const std::string &problem) {
 int fail(std::ostream &err, const std::string &message) {
   err << "tintbridge: " << message << "\n";
   return kExitFailure;
+}
+
+int interrupted(std::ostream &err, const std::vector<std::string> &untouched) {
+  const int signal = interruption();
+  err << "tintbridge: interrupted by " << signalName(signal) << ": nothing written, left untouched:";
+  for (size_t i = 0; i < untouched.size(); ++i) err << (i ? ", '" : " '") << untouched[i] << "'";
+  err << "\n";
+  return 128 + signal;
 }
 
 int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
@@ -42,6 +51,7 @@ int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ost
     out << "tintbridge 1.0\n";
     return kExitOk;
   }
+  if (command == "match" || command == "grade") catchInterruptions();
   if (command == "match") {
     MatchOptions options;
     const std::string problem = parseMatchOptions(rest, options);

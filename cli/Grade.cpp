@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "cli/ImageFile.h"
 #include "cli/OutputFiles.h"
+#include "cli/Platform.h"
 
 namespace tbcli {
 
@@ -37,6 +38,10 @@ int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
   if (o.depthGiven) picture.bitsPerSample = 0;
   if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
     return fail(err, "cannot write '" + o.output + "': " + error);
+  if (interruption() != 0) {
+    files.discard();
+    return interrupted(err, {o.output});
+  }
   if (!files.commit(error)) return fail(err, error);
   out << "wrote " << o.output << "\n";
   return kExitOk;

@@ -264,6 +264,15 @@ bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, 
   return true;
 }
 
+// After an interruption: every temporary removed, the outputs named.
+int stopped(MatchJob &job, std::ostream &err) {
+  job.files.discard();
+  std::vector<std::string> untouched;
+  for (const std::string *name : {&job.o.output, &job.o.compare, &job.o.cube, &job.o.cdl})
+    if (!name->empty()) untouched.push_back(*name);
+  return interrupted(err, untouched);
+}
+
 // Presses an export button into a temporary file of the job.
 bool exportTo(MatchJob &job, const std::string &path, const char *extension, const char *button,
               std::string &error) {
@@ -278,14 +287,15 @@ bool exportTo(MatchJob &job, const std::string &path, const char *extension, con
 int finishJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   const MatchOptions &o = job.o;
   std::string error;
-  if (!exportTo(job, o.cube, ".cube", kParamExportButton, error) ||
-      !exportTo(job, o.cdl, ".cdl", kParamExportCdlButton, error))
-    return fail(err, error);
-  if (!o.compare.empty() && !job.compare.isSequence() &&
-      !writeComparison(job.files, o.compare, job.lastSource, job.referencePicture, job.lastResult, o,
-                       job.source.path(job.frames.back()), job.reference.path(job.frames.back()), error))
-    return fail(err, error);
-  if (!job.files.commit(error)) return fail(err, error);
+  const bool written =
+      exportTo(job, o.cube, ".cube", kParamExportButton, error) && interruption() == 0 &&
+      exportTo(job, o.cdl, ".cdl", kParamExportCdlButton, error) && interruption() == 0 &&
+      (o.compare.empty() || job.compare.isSequence() ||
+       writeComparison(job.files, o.compare, job.lastSource, job.referencePicture, job.lastResult, o,
+                       job.source.path(job.frames.back()), job.reference.path(job.frames.back()), error));
+  // Past this point the job is finished even if interrupted.
+  if (interruption() != 0) return stopped(job, err);
+  if (!written || !job.files.commit(error)) return fail(err, error);
   for (const std::string &note : job.notes) out << note << "\n";
   if (job.sequence)
     out << "wrote " << job.frames.size() << " frame" << (job.frames.size() == 1 ? "" : "s") << " of " << o.output
@@ -312,9 +322,10 @@ int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
   Progress progress(err, job.frames.size(), job.sequence && &err == &std::cerr && stderrIsTerminal(),
                     o.quiet || !job.sequence);
   for (int frame : job.frames) {
-    if (!matchFrame(job, frame, out, err, error)) {
+    const bool matched = interruption() == 0 && matchFrame(job, frame, out, err, error);
+    if (!matched || interruption() != 0) {
       progress.interrupt();
-      return fail(err, error);
+      return interruption() != 0 ? stopped(job, err) : fail(err, error);
     }
     progress.frameDone(frame, job.output.path(frame));
   }

@@ -72,8 +72,9 @@ OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int he
   const int tiles = std::min(height, threads * 4);
   std::atomic<int> next{0};
   std::atomic<OfxStatus> status{kOfxStatOK};
+  // An interruption lets the tiles in progress finish and starts no more.
   auto work = [&]() {
-    for (int t = next++; t < tiles; t = next++) {
+    for (int t = next++; t < tiles && interruption() == 0; t = next++) {
       const int y1 = static_cast<int>(static_cast<long long>(height) * t / tiles);
       const int y2 = static_cast<int>(static_cast<long long>(height) * (t + 1) / tiles);
       const OfxStatus s = instance.render(time, OfxRectI{0, y1, width, y2});
@@ -83,7 +84,7 @@ OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int he
   std::vector<std::thread> pool;
   for (int i = 0; i < threads; ++i) pool.emplace_back(work);
   for (std::thread &t : pool) t.join();
-  return status;
+  return interruption() != 0 && status == kOfxStatOK ? kOfxStatFailed : status.load();
 }
 
 void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err) {

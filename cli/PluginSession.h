@@ -30,7 +30,7 @@ bool openSession(const std::string &plugin, bool makeInstance, PluginSession &se
 
 // Renders the whole of a width x height frame: at once on one thread, else
 // as bands of rows that `threads` threads take in turn, as a host does with a
-// fully safe effect.
+// fully safe effect. An interruption stops it between tiles (kOfxStatFailed).
 OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int height, int threads);
 
 // Passes on the messages the plug-in raised since the last call, errors to
