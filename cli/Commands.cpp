@@ -1,5 +1,7 @@
 #include "cli/Commands.h"
 
+#include <exception>
+#include <new>
 #include <ostream>
 
 #include "cli/HelpText.h"
@@ -31,7 +33,9 @@ int interrupted(std::ostream &err, const std::vector<std::string> &untouched) {
   return 128 + signal;
 }
 
-int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+namespace {
+
+int dispatch(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   if (args.empty()) {
     err << helpText();
     return kExitFailure;
@@ -68,6 +72,19 @@ int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ost
     return problem.empty() ? runDescribe(plugin, out, err) : usageError(err, problem);
   }
   return usageError(err, "unknown command '" + command + "'");
+}
+
+}  // namespace
+
+int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  // The commands say which file they were at; this is the last net.
+  try {
+    return dispatch(args, out, err);
+  } catch (const std::bad_alloc &) {
+    return fail(err, "not enough memory");
+  } catch (const std::exception &e) {
+    return fail(err, e.what());
+  }
 }
 
 }  // namespace tbcli

@@ -1,5 +1,6 @@
 // `tintbridge grade`: an ASC CDL grade on a picture, to make test material.
 #include <cmath>
+#include <new>
 #include <ostream>
 
 #include "cli/Commands.h"
@@ -29,15 +30,23 @@ int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
   if (!canWriteFormat(o.output)) return fail(err, "no image format for the extension of '" + o.output + "'");
   Picture picture;
   std::string error;
-  if (!readInput(o.input, picture, error)) return fail(err, error);
+  try {
+    if (!readInput(o.input, picture, error)) return fail(err, error);
+  } catch (const std::bad_alloc &) {
+    return fail(err, "cannot read image '" + o.input + "': not enough memory");
+  }
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) applyGrade(o, picture.pixel(x, y));
   OutputFiles files;
   const std::string temp = files.reserve(o.output, extensionOf(o.output), error);
   if (temp.empty()) return fail(err, error);
   if (o.depthGiven) picture.bitsPerSample = 0;
-  if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
-    return fail(err, "cannot write '" + o.output + "': " + error);
+  try {
+    if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
+      return fail(err, "cannot write '" + o.output + "': " + error);
+  } catch (const std::bad_alloc &) {
+    return fail(err, "cannot write '" + o.output + "': not enough memory");
+  }
   if (interruption() != 0) {
     files.discard();
     return interrupted(err, {o.output});

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -72,18 +74,35 @@ OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int he
   const int tiles = std::min(height, threads * 4);
   std::atomic<int> next{0};
   std::atomic<OfxStatus> status{kOfxStatOK};
-  // An interruption lets the tiles in progress finish and starts no more.
+  std::atomic<bool> stop{false};
+  std::exception_ptr thrown;
+  std::mutex thrownLock;
+  // An interruption lets the tiles in progress finish and starts no more; an
+  // exception stops the others too and goes on in the calling thread.
   auto work = [&]() {
-    for (int t = next++; t < tiles && interruption() == 0; t = next++) {
-      const int y1 = static_cast<int>(static_cast<long long>(height) * t / tiles);
-      const int y2 = static_cast<int>(static_cast<long long>(height) * (t + 1) / tiles);
-      const OfxStatus s = instance.render(time, OfxRectI{0, y1, width, y2});
-      if (s != kOfxStatOK) status = s;
+    try {
+      for (int t = next++; t < tiles && !stop && interruption() == 0; t = next++) {
+        const int y1 = static_cast<int>(static_cast<long long>(height) * t / tiles);
+        const int y2 = static_cast<int>(static_cast<long long>(height) * (t + 1) / tiles);
+        const OfxStatus s = instance.render(time, OfxRectI{0, y1, width, y2});
+        if (s != kOfxStatOK) status = s;
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(thrownLock);
+      if (!thrown) thrown = std::current_exception();
+      stop = true;
     }
   };
   std::vector<std::thread> pool;
-  for (int i = 0; i < threads; ++i) pool.emplace_back(work);
+  try {
+    for (int i = 0; i < threads; ++i) pool.emplace_back(work);
+  } catch (...) {
+    stop = true;
+    for (std::thread &t : pool) t.join();
+    throw;
+  }
   for (std::thread &t : pool) t.join();
+  if (thrown) std::rethrow_exception(thrown);
   return interruption() != 0 && status == kOfxStatOK ? kOfxStatFailed : status.load();
 }
 
