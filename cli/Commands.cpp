@@ -1,8 +1,11 @@
 #include "cli/Commands.h"
 
+#include <exception>
+#include <new>
 #include <ostream>
 
 #include "cli/HelpText.h"
+#include "cli/Platform.h"
 
 namespace tbcli {
 
@@ -22,7 +25,17 @@ int fail(std::ostream &err, const std::string &message) {
   return kExitFailure;
 }
 
-int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+int interrupted(std::ostream &err, const std::vector<std::string> &untouched) {
+  const int signal = interruption();
+  err << "tintbridge: interrupted by " << signalName(signal) << ": nothing written, left untouched:";
+  for (size_t i = 0; i < untouched.size(); ++i) err << (i ? ", '" : " '") << untouched[i] << "'";
+  err << "\n";
+  return 128 + signal;
+}
+
+namespace {
+
+int dispatch(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   if (args.empty()) {
     err << helpText();
     return kExitFailure;
@@ -42,6 +55,7 @@ int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ost
     out << "tintbridge 1.0\n";
     return kExitOk;
   }
+  if (command == "match" || command == "grade") catchInterruptions();
   if (command == "match") {
     MatchOptions options;
     const std::string problem = parseMatchOptions(rest, options);
@@ -58,6 +72,19 @@ int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ost
     return problem.empty() ? runDescribe(plugin, out, err) : usageError(err, problem);
   }
   return usageError(err, "unknown command '" + command + "'");
+}
+
+}  // namespace
+
+int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
+  // The commands say which file they were at; this is the last net.
+  try {
+    return dispatch(args, out, err);
+  } catch (const std::bad_alloc &) {
+    return fail(err, "not enough memory");
+  } catch (const std::exception &e) {
+    return fail(err, e.what());
+  }
 }
 
 }  // namespace tbcli

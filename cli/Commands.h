@@ -26,6 +26,9 @@ void applyGrade(const GradeOptions &options, float rgb[3]);
 
 // "tintbridge: <message>" on `err`; returns kExitFailure.
 int fail(std::ostream &err, const std::string &message);
+// After an interruption, with every temporary file removed: one line naming
+// the outputs left as they were; returns 128 + the signal's number.
+int interrupted(std::ostream &err, const std::vector<std::string> &untouched);
 
 }  // namespace tbcli
 

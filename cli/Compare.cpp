@@ -121,9 +121,8 @@ void drawText(Picture &picture, int x, int y, const std::string &text, int scale
   }
 }
 
-Picture resizePicture(const Picture &picture, int width, int height) {
-  Picture out = makePicture(width, height, picture.hasAlpha);
-  out.depth = picture.depth;
+Picture resizePicture(const PictureView &picture, int width, int height) {
+  Picture out = makePicture(width, height, true);
   if (picture.width <= 0 || picture.height <= 0) return out;
   const double sx = static_cast<double>(picture.width) / width;
   const double sy = static_cast<double>(picture.height) / height;
@@ -151,17 +150,35 @@ Picture resizePicture(const Picture &picture, int width, int height) {
   return out;
 }
 
+namespace {
+
+// Orientations 5 to 8 turn a picture on its side.
+bool turnsOnSide(int orientation) { return orientation >= 5 && orientation <= 8; }
+int shownWidth(const ComparePanel &p) { return turnsOnSide(p.orientation) ? p.pixels.height : p.pixels.width; }
+int shownHeight(const ComparePanel &p) { return turnsOnSide(p.orientation) ? p.pixels.width : p.pixels.height; }
+
+// A panel scaled to width x height as it shows, upright. Scaled first, so
+// that only the small picture is turned.
+Picture scaledUpright(const ComparePanel &p, int width, int height) {
+  const bool side = turnsOnSide(p.orientation);
+  Picture scaled = resizePicture(p.pixels, side ? height : width, side ? width : height);
+  scaled.orientation = p.orientation;
+  return uprightPicture(scaled);
+}
+
+}  // namespace
+
 Picture makeComparison(const std::vector<ComparePanel> &panels, int maxWidth) {
   // One height for every panel: the tallest source, no taller than the limit,
   // then lowered until the row of panels fits the width.
   int height = 1;
-  for (const ComparePanel &p : panels) height = std::max(height, p.picture->height);
+  for (const ComparePanel &p : panels) height = std::max(height, shownHeight(p));
   height = std::min(height, kMaxPanelHeight);
   auto widthAt = [&](int h, std::vector<int> *widths) {
     int total = kGap;
     for (const ComparePanel &p : panels) {
-      const int w = std::max(1, static_cast<int>(std::lround(static_cast<double>(p.picture->width) * h /
-                                                             std::max(1, p.picture->height))));
+      const int w = std::max(1, static_cast<int>(std::lround(static_cast<double>(shownWidth(p)) * h /
+                                                             std::max(1, shownHeight(p)))));
       if (widths) widths->push_back(w);
       total += w + kGap;
     }
@@ -170,7 +187,7 @@ Picture makeComparison(const std::vector<ComparePanel> &panels, int maxWidth) {
   if (widthAt(height, nullptr) > maxWidth) {
     double aspect = 0;
     for (const ComparePanel &p : panels)
-      aspect += static_cast<double>(p.picture->width) / std::max(1, p.picture->height);
+      aspect += static_cast<double>(shownWidth(p)) / std::max(1, shownHeight(p));
     const int room = maxWidth - kGap * (static_cast<int>(panels.size()) + 1);
     height = std::max(1, static_cast<int>(room / std::max(aspect, 1e-9)));
     while (height > 1 && widthAt(height, nullptr) > maxWidth) --height;
@@ -184,7 +201,7 @@ Picture makeComparison(const std::vector<ComparePanel> &panels, int maxWidth) {
 
   int left = kGap;
   for (size_t i = 0; i < panels.size(); ++i) {
-    const Picture scaled = resizePicture(*panels[i].picture, widths[i], height);
+    const Picture scaled = scaledUpright(panels[i], widths[i], height);
     for (int y = 0; y < height; ++y)
       for (int x = 0; x < widths[i]; ++x) {
         const float *p = scaled.pixel(x, y);

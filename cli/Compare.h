@@ -11,7 +11,8 @@
 namespace tbcli {
 
 struct ComparePanel {
-  const Picture *picture = nullptr;
+  PictureView pixels;
+  int orientation = 1;  // as the file asks viewers to turn it; panels show upright
   std::string caption;
 };
 
@@ -22,7 +23,7 @@ Picture makeComparison(const std::vector<ComparePanel> &panels, int maxWidth = 1
 
 // Scales to width x height: averages the covered pixels when shrinking,
 // repeats pixels when enlarging.
-Picture resizePicture(const Picture &picture, int width, int height);
+Picture resizePicture(const PictureView &picture, int width, int height);
 
 // Draws upper-case text with the built-in 5 x 7 font, `scale` pixels a dot,
 // top left at (x, y); cut at the picture's edges. Letters are drawn as upper

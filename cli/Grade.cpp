@@ -1,10 +1,12 @@
 // `tintbridge grade`: an ASC CDL grade on a picture, to make test material.
 #include <cmath>
+#include <new>
 #include <ostream>
 
 #include "cli/Commands.h"
 #include "cli/ImageFile.h"
 #include "cli/OutputFiles.h"
+#include "cli/Platform.h"
 
 namespace tbcli {
 
@@ -19,19 +21,36 @@ void applyGrade(const GradeOptions &g, float rgb[3]) {
 }
 
 int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {
-  if (!folderExists(o.output)) return fail(err, "output folder '" + folderOf(o.output) + "' does not exist");
+  const std::string problem = checkOutputPath(o.output);
+  if (!problem.empty()) return fail(err, problem);
+  FileIdentities identities;
+  if (identities.of(o.output) == identities.of(o.input))
+    return fail(err, "OUTPUT '" + o.output + "' is the same file as INPUT '" + o.input +
+                         "': an output never replaces an input");
   if (!canWriteFormat(o.output)) return fail(err, "no image format for the extension of '" + o.output + "'");
   Picture picture;
   std::string error;
-  if (!readInput(o.input, picture, error)) return fail(err, error);
+  try {
+    if (!readInput(o.input, picture, error)) return fail(err, error);
+  } catch (const std::bad_alloc &) {
+    return fail(err, "cannot read image '" + o.input + "': not enough memory");
+  }
   for (int y = 0; y < picture.height; ++y)
     for (int x = 0; x < picture.width; ++x) applyGrade(o, picture.pixel(x, y));
   OutputFiles files;
   const std::string temp = files.reserve(o.output, extensionOf(o.output), error);
   if (temp.empty()) return fail(err, error);
   if (o.depthGiven) picture.bitsPerSample = 0;
-  if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
-    return fail(err, "cannot write '" + o.output + "': " + error);
+  try {
+    if (!writePicture(temp, o.output, picture, o.depthGiven ? o.depth : picture.depth, error))
+      return fail(err, "cannot write '" + o.output + "': " + error);
+  } catch (const std::bad_alloc &) {
+    return fail(err, "cannot write '" + o.output + "': not enough memory");
+  }
+  if (interruption() != 0) {
+    files.discard();
+    return interrupted(err, {o.output});
+  }
   if (!files.commit(error)) return fail(err, error);
   out << "wrote " << o.output << "\n";
   return kExitOk;

@@ -52,8 +52,10 @@ contexts, clips and parameters with their labels, defaults and ranges.
 grade applies an ASC CDL grade (slope, offset, power, then saturation) to a
 picture, to make test material.
 
-Files appear whole or not at all. On any error the command says why, writes
-nothing and exits with status 2.
+A job is all or nothing: its files appear whole, and all of them or none.
+On any error the command says why, changes no file and exits with status 2;
+interrupted by SIGINT, SIGTERM or SIGHUP it changes no file either and exits
+with status 130, 143 or 129.
 
 Example:
   tintbridge match day.png night.jpg -o day-as-night.png --preserve brightness \

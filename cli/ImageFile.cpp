@@ -1,5 +1,6 @@
 #include "cli/ImageFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -42,6 +43,17 @@ std::string lastOiioError(const std::string &fallback) {
 
 }  // namespace
 
+PictureView viewOf(const Picture &picture) {
+  return PictureView{picture.width, picture.height, picture.rgba.data(), static_cast<std::ptrdiff_t>(picture.width) * 4};
+}
+
+PictureView viewOf(const tbhost::Image &image) {
+  const OfxRectI &b = image.bounds();
+  if (image.width() <= 0 || image.height() <= 0) return PictureView{};
+  return PictureView{image.width(), image.height(), reinterpret_cast<const float *>(image.pixelAddress(b.x1, b.y2 - 1)),
+                     -static_cast<std::ptrdiff_t>(image.rowBytes() / static_cast<int>(sizeof(float)))};
+}
+
 Picture makePicture(int width, int height, bool hasAlpha) {
   Picture p;
   p.width = width;
@@ -51,6 +63,8 @@ Picture makePicture(int width, int height, bool hasAlpha) {
   for (size_t i = 3; i < p.rgba.size(); i += 4) p.rgba[i] = 1.0f;
   return p;
 }
+
+void releasePixels(Picture &picture) { std::vector<float>().swap(picture.rgba); }
 
 bool readPicture(const std::string &path, Picture &picture, std::string &error) {
   std::error_code fsError;
@@ -72,37 +86,32 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
     error = "unsupported image layout";
     return false;
   }
-  const size_t count = static_cast<size_t>(spec.width) * spec.height;
-  if (count > (size_t(1) << 30) / static_cast<size_t>(channels)) {
-    error = "image too large";
+  const size_t count = static_cast<size_t>(spec.width) * static_cast<size_t>(spec.height);
+  if (count > kMaxPixels) {
+    error = "image too large (" + std::to_string(spec.width) + " x " + std::to_string(spec.height) +
+            " pixels; at most " + std::to_string(kMaxPixels) + ")";
     return false;
   }
-  std::vector<float> raw(count * static_cast<size_t>(channels));
-  if (!input->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, raw.data())) {
+  // Straight into the four floats a pixel it is held as.
+  picture = makePicture(spec.width, spec.height, channels == 2 || channels >= 4);
+  const int used = std::min(channels, 4);
+  if (!input->read_image(0, 0, 0, used, OIIO::TypeDesc::FLOAT, picture.rgba.data(), 4 * sizeof(float))) {
     error = input->geterror();
     if (error.empty()) error = lastOiioError("read failed");
     return false;
   }
   input->close();
-
-  picture = makePicture(spec.width, spec.height, channels == 2 || channels >= 4);
   picture.depth = depthOf(spec.format);
   const int bits = spec.get_int_attribute("oiio:BitsPerSample", 0);
   if (bits > 0 && bits != 8 && bits != 16 && bits != 32) picture.bitsPerSample = bits;
   const int orientation = spec.get_int_attribute("Orientation", 1);
   if (orientation >= 1 && orientation <= 8) picture.orientation = orientation;
-  const int alpha = channels == 2 ? 1 : 3;
-  for (size_t i = 0; i < count; ++i) {
-    const float *in = raw.data() + i * static_cast<size_t>(channels);
-    float *out = picture.rgba.data() + i * 4;
-    if (channels < 3) {
-      out[0] = out[1] = out[2] = in[0];
-    } else {
-      out[0] = in[0];
-      out[1] = in[1];
-      out[2] = in[2];
+  if (channels < 4) {
+    for (float *p = picture.rgba.data(), *end = p + picture.rgba.size(); p != end; p += 4) {
+      if (channels == 2) p[3] = p[1];
+      if (channels < 3) p[1] = p[2] = p[0];
+      if (channels != 2) p[3] = 1.0f;
     }
-    out[3] = picture.hasAlpha ? in[alpha] : 1.0f;
   }
   return true;
 }
@@ -138,7 +147,7 @@ namespace {
 // Runs the writer on `picture` into `name` (a file, or only a name when the
 // writer has an I/O proxy).
 bool encodePicture(OIIO::ImageOutput &output, const std::string &name, const OIIO::ImageSpec &spec,
-                   const Picture &picture, std::string &error) {
+                   const PictureView &picture, std::string &error) {
   auto failed = [&](const char *fallback) {
     error = output.geterror();
     if (error.empty()) error = lastOiioError(fallback);
@@ -146,13 +155,25 @@ bool encodePicture(OIIO::ImageOutput &output, const std::string &name, const OII
   };
   if (!output.open(name, spec)) return failed("cannot create the file");
   const OIIO::stride_t xstride = 4 * sizeof(float);
-  if (!output.write_image(OIIO::TypeDesc::FLOAT, picture.rgba.data(), xstride)) {
+  const OIIO::stride_t ystride = picture.rowStride * static_cast<OIIO::stride_t>(sizeof(float));
+  if (!output.write_image(OIIO::TypeDesc::FLOAT, picture.top, xstride, ystride)) {
     failed("cannot write the pixels");
     output.close();
     return false;
   }
   if (!output.close()) return failed("cannot finish the file");
   return true;
+}
+
+// A picture of its own with the pixels of `pixels` and the rest of `info`.
+Picture copyOf(const PictureView &pixels, const Picture &info) {
+  Picture out = makePicture(pixels.width, pixels.height, info.hasAlpha);
+  out.depth = info.depth;
+  out.bitsPerSample = info.bitsPerSample;
+  out.orientation = info.orientation;
+  for (int y = 0; y < pixels.height; ++y)
+    std::memcpy(out.pixel(0, y), pixels.pixel(0, y), static_cast<size_t>(pixels.width) * 4 * sizeof(float));
+  return out;
 }
 
 // A file written by a library that could not be checked as it wrote: read
@@ -177,8 +198,13 @@ bool readsBackWhole(const std::string &path, int width, int height, std::string 
 
 }  // namespace
 
-bool writePicture(const std::string &path, const std::string &formatPath, const Picture &original, FileDepth depth,
+bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
                   std::string &error, int quality) {
+  return writePicture(path, formatPath, picture, viewOf(picture), depth, error, quality);
+}
+
+bool writePicture(const std::string &path, const std::string &formatPath, const Picture &info,
+                  const PictureView &pixels, FileDepth depth, std::string &error, int quality) {
   // Declared before the writer, so that it outlives it.
   std::vector<unsigned char> bytes;
   OIIO::Filesystem::IOVecOutput memory(bytes);
@@ -192,10 +218,11 @@ bool writePicture(const std::string &path, const std::string &formatPath, const 
   // that it never shows turned.
   const bool keepsHint = output->supports("exif") || output->supports("arbitrary_metadata");
   Picture upright;
-  if (original.orientation != 1 && !keepsHint) upright = uprightPicture(original);
-  const Picture &picture = upright.width > 0 ? upright : original;
+  if (info.orientation != 1 && !keepsHint) upright = uprightPicture(copyOf(pixels, info));
+  const Picture &picture = upright.width > 0 ? upright : info;
+  const PictureView view = upright.width > 0 ? viewOf(upright) : pixels;
   const bool alpha = picture.hasAlpha && output->supports("alpha");
-  OIIO::ImageSpec spec(picture.width, picture.height, alpha ? 4 : 3, typeOf(depth));
+  OIIO::ImageSpec spec(view.width, view.height, alpha ? 4 : 3, typeOf(depth));
   if (alpha) spec.alpha_channel = 3;
   // Straight alpha is written as it is, never premultiplied.
   spec.attribute("oiio:UnassociatedAlpha", 1);
@@ -208,16 +235,16 @@ bool writePicture(const std::string &path, const std::string &formatPath, const 
   // checked: no format's library sees the disk, so none can hide a short
   // write or end the process over one.
   if (output->supports("ioproxy") && output->set_ioproxy(&memory)) {
-    if (!encodePicture(*output, formatPath, spec, picture, error)) return false;
+    if (!encodePicture(*output, formatPath, spec, view, error)) return false;
     return writeWholeFile(path, bytes.data(), bytes.size(), error);
   }
   // A writer that only takes a file name writes the temporary itself.
-  if (!encodePicture(*output, path, spec, picture, error)) {
+  if (!encodePicture(*output, path, spec, view, error)) {
     for (size_t at = error.find(path); at != std::string::npos; at = error.find(path, at + formatPath.size()))
       error.replace(at, path.size(), formatPath);
     return false;
   }
-  return syncFile(path, error) && readsBackWhole(path, picture.width, picture.height, error);
+  return syncFile(path, error) && readsBackWhole(path, view.width, view.height, error);
 }
 
 std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture) {
@@ -226,23 +253,6 @@ std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture) {
   for (int y = 0; y < picture.height; ++y)
     std::memcpy(image->pixelAddress(0, picture.height - 1 - y), picture.pixel(0, y), rowLength);
   return image;
-}
-
-Picture fromHostImage(const tbhost::Image &image, bool hasAlpha, FileDepth depth) {
-  Picture picture = makePicture(image.width(), image.height(), hasAlpha);
-  picture.depth = depth;
-  const OfxRectI &b = image.bounds();
-  for (int y = 0; y < picture.height; ++y) {
-    float *out = picture.pixel(0, y);
-    const int hostY = b.y1 + picture.height - 1 - y;
-    if (image.depth() == tbhost::PixelDepth::Float && image.components() == tbhost::Components::RGBA) {
-      std::memcpy(out, image.pixelAddress(b.x1, hostY), static_cast<size_t>(picture.width) * 4 * sizeof(float));
-      continue;
-    }
-    for (int x = 0; x < picture.width; ++x)
-      for (int c = 0; c < 4; ++c) out[x * 4 + c] = image.get(b.x1 + x, hostY, c);
-  }
-  return picture;
 }
 
 std::shared_ptr<tbhost::Image> toHostMask(const Picture &picture) {

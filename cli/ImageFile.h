@@ -3,6 +3,7 @@
 #ifndef TINTBRIDGE_CLI_IMAGE_FILE_H
 #define TINTBRIDGE_CLI_IMAGE_FILE_H
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,7 +29,29 @@ struct Picture {
   const float *pixel(int x, int y) const { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
 };
 
+// The pixels of a picture wherever they are held, four floats a pixel, top
+// row first: `rowStride` floats from one row to the one below it (negative
+// for rows stored bottom-up, as clip images are).
+struct PictureView {
+  int width = 0;
+  int height = 0;
+  const float *top = nullptr;
+  std::ptrdiff_t rowStride = 0;
+
+  const float *pixel(int x, int y) const { return top + y * rowStride + static_cast<std::ptrdiff_t>(x) * 4; }
+};
+
+PictureView viewOf(const Picture &picture);
+// A float RGBA clip image.
+PictureView viewOf(const tbhost::Image &image);
+
+// The most pixels a picture may have: each is held as four floats, in the
+// file's picture and in the clip images.
+constexpr size_t kMaxPixels = (size_t(1) << 30) / 4;
+
 Picture makePicture(int width, int height, bool hasAlpha);
+// Frees a picture's pixels, keeping what is known of its file.
+void releasePixels(Picture &picture);
 
 // Reads any format OpenImageIO reads. One channel is grey, two are grey and
 // alpha, three RGB, four or more RGBA.
@@ -44,6 +67,10 @@ bool readInput(const std::string &path, Picture &picture, std::string &error);
 // JPEG; 0 keeps the writer's default.
 bool writePicture(const std::string &path, const std::string &formatPath, const Picture &picture, FileDepth depth,
                   std::string &error, int quality = 0);
+// The same with the pixels held elsewhere; `info` tells the rest (alpha,
+// bits per sample, orientation) and its own pixels are not used.
+bool writePicture(const std::string &path, const std::string &formatPath, const Picture &info,
+                  const PictureView &pixels, FileDepth depth, std::string &error, int quality = 0);
 
 // The picture turned as its orientation asks, so that it shows upright.
 Picture uprightPicture(const Picture &picture);
@@ -54,7 +81,6 @@ bool canWriteFormat(const std::string &path);
 // Clip images: float RGBA with OFX's bottom-up rows (row 0 is the bottom of
 // the picture).
 std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture);
-Picture fromHostImage(const tbhost::Image &image, bool hasAlpha, FileDepth depth);
 // A single-channel mask: the alpha channel when the file has one that is not
 // opaque everywhere, else the first channel (a white-on-black matte).
 std::shared_ptr<tbhost::Image> toHostMask(const Picture &picture);

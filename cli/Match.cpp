@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <new>
 #include <set>
 #include <thread>
 
@@ -37,8 +38,11 @@ struct MatchJob {
   PluginSession plugin;
   int threads = 1;
   OutputFiles files;
-  Picture referencePicture;  // of the frame being matched, for the comparison
-  Picture lastSource, lastResult;
+  std::shared_ptr<tbhost::Image> referenceImage;  // of the frame being matched, for the comparison
+  int referenceOrientation = 1;
+  std::vector<std::string> notes;  // the plug-in's messages, for once the files are in place
+  std::string step;  // what is under way, to name the file when memory runs out
+  std::vector<std::string> notes_unused;  // the plug-in's messages, for once the files are in place
 };
 
 std::string fileNameOf(const std::string &path) { return fs::path(path).filename().string(); }
@@ -57,14 +61,17 @@ std::string resultCaption(const MatchOptions &o) {
   return text;
 }
 
-bool writeComparison(OutputFiles &files, const std::string &path, const Picture &source, const Picture &reference,
-                     const Picture &result, const MatchOptions &o, const std::string &sourceName,
-                     const std::string &referenceName, std::string &error) {
-  const Picture s = uprightPicture(source), r = uprightPicture(reference), m = uprightPicture(result);
-  const Picture picture = makeComparison({{&s, "Source: " + fileNameOf(sourceName)},
-                                          {&r, "Reference: " + fileNameOf(referenceName)},
-                                          {&m, resultCaption(o)}});
-  const std::string temp = files.reserve(path, extensionOf(path), error);
+// Source | Reference | Result of `frame`, from the clip images, into a
+// temporary file of the job.
+bool writeComparison(MatchJob &job, int frame, const PictureView &source, const PictureView &result, int orientation,
+                     std::string &error) {
+  const std::string path = job.compare.path(frame);
+  const Picture picture =
+      makeComparison({{source, orientation, "Source: " + fileNameOf(job.source.path(frame))},
+                      {viewOf(*job.referenceImage), job.referenceOrientation,
+                       "Reference: " + fileNameOf(job.reference.path(frame))},
+                      {result, orientation, resultCaption(job.o)}});
+  const std::string temp = job.files.reserve(path, extensionOf(path), error);
   if (temp.empty()) return false;
   if (!writePicture(temp, path, picture, FileDepth::Uint8, error, 85)) {
     error = "cannot write '" + path + "': " + error;
@@ -73,19 +80,20 @@ bool writeComparison(OutputFiles &files, const std::string &path, const Picture 
   return true;
 }
 
-// Output folders and formats, and no file named for two outputs.
+// Every output of every frame can be written: its folder is there, it is a
+// file or nothing yet, and its format has a writer.
 std::string checkOutputs(const MatchJob &job) {
-  const MatchOptions &o = job.o;
-  const std::vector<std::pair<const char *, const std::string *>> outputs = {
-      {"OUTPUT", &o.output}, {"--cube", &o.cube}, {"--cdl", &o.cdl}, {"--compare", &o.compare}};
-  for (const auto &entry : outputs) {
-    if (entry.second->empty()) continue;
-    const std::string path = FramePattern(*entry.second).path(job.frames.front());
-    if (!folderExists(path)) return "output folder '" + folderOf(path) + "' does not exist";
+  const FramePattern cube(job.o.cube), cdl(job.o.cdl);
+  for (int frame : job.frames) {
+    for (const FramePattern *p : {&job.output, &cube, &cdl, &job.compare}) {
+      if (p->text().empty() || (frame != job.frames.front() && !p->isSequence())) continue;
+      const std::string problem = checkOutputPath(p->path(frame));
+      if (!problem.empty()) return problem;
+    }
   }
-  for (const std::string *path : {&o.output, &o.compare}) {
-    if (!path->empty() && !canWriteFormat(FramePattern(*path).path(job.frames.front())))
-      return "no image format for the extension of '" + *path + "'";
+  for (const FramePattern *p : {&job.output, &job.compare}) {
+    if (!p->text().empty() && !canWriteFormat(p->path(job.frames.front())))
+      return "no image format for the extension of '" + p->text() + "'";
   }
   return std::string();
 }
@@ -163,49 +171,52 @@ bool startPlugin(MatchJob &job, std::string &error) {
 }
 
 // Connects the file of `pattern` for `frame` to `clip`: for every time when
-// `forEveryTime`, else at the frame's own time.
+// `forEveryTime`, else at the frame's own time. Only the clip image keeps
+// the pixels.
 bool connectInput(MatchJob &job, const FramePattern &pattern, const char *clip, bool mask, int frame,
-                  bool forEveryTime, Picture *keep, std::string &error) {
+                  bool forEveryTime, std::string &error) {
+  const std::string path = pattern.path(frame);
+  job.step = "cannot read image '" + path + "'";
   Picture picture;
-  if (!readInput(pattern.path(frame), picture, error)) return false;
+  if (!readInput(path, picture, error)) return false;
   const std::shared_ptr<tbhost::Image> image = mask ? toHostMask(picture) : toHostImage(picture);
+  releasePixels(picture);
   if (forEveryTime)
     job.plugin.instance.setImage(clip, image);
   else
     job.plugin.instance.setImage(clip, job.sequence ? frame : 0.0, image);
-  if (keep) *keep = std::move(picture);
+  if (std::string(clip) == kClipReference) {
+    job.referenceImage = image;
+    job.referenceOrientation = picture.orientation;
+  }
   return true;
+}
+
+struct InputClip {
+  const FramePattern &pattern;
+  const char *clip;
+  bool mask;
+};
+
+std::vector<InputClip> inputClips(const MatchJob &job) {
+  return {{job.reference, kClipReference, false},
+          {job.sourceMask, kClipSourceMask, true},
+          {job.referenceMask, kClipReferenceMask, true}};
 }
 
 // Stills go in once, for every time; sequences frame by frame.
 bool connectStills(MatchJob &job, std::string &error) {
-  const struct {
-    const FramePattern &pattern;
-    const char *clip;
-    bool mask;
-    Picture *keep;
-  } inputs[] = {{job.reference, kClipReference, false, &job.referencePicture},
-                {job.sourceMask, kClipSourceMask, true, nullptr},
-                {job.referenceMask, kClipReferenceMask, true, nullptr}};
-  for (const auto &in : inputs) {
+  for (const InputClip &in : inputClips(job)) {
     if (in.pattern.text().empty() || in.pattern.isSequence()) continue;
-    if (!connectInput(job, in.pattern, in.clip, in.mask, 0, true, in.keep, error)) return false;
+    if (!connectInput(job, in.pattern, in.clip, in.mask, 0, true, error)) return false;
   }
   return true;
 }
 
 bool connectFrameInputs(MatchJob &job, int frame, std::string &error) {
-  const struct {
-    const FramePattern &pattern;
-    const char *clip;
-    bool mask;
-    Picture *keep;
-  } inputs[] = {{job.reference, kClipReference, false, &job.referencePicture},
-                {job.sourceMask, kClipSourceMask, true, nullptr},
-                {job.referenceMask, kClipReferenceMask, true, nullptr}};
-  for (const auto &in : inputs) {
+  for (const InputClip &in : inputClips(job)) {
     if (!in.pattern.isSequence()) continue;
-    if (!connectInput(job, in.pattern, in.clip, in.mask, frame, false, in.keep, error)) return false;
+    if (!connectInput(job, in.pattern, in.clip, in.mask, frame, false, error)) return false;
   }
   return true;
 }
@@ -218,20 +229,27 @@ void disconnectFrameInputs(MatchJob &job) {
   if (job.referenceMask.isSequence()) instance.clearImages(kClipReferenceMask);
 }
 
-// Renders one frame and writes its output (and its comparison, for a
-// sequence of them). False with the message in `error`.
+// Renders one frame and writes its output (and the comparison, when this
+// frame has one) to temporary files. At most the Source and Output clip
+// images of the frame are held at once. False with the message in `error`.
 bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, std::string &error) {
   const MatchOptions &o = job.o;
   tbhost::Instance &instance = job.plugin.instance;
   const double time = job.sequence ? frame : 0.0;
-  Picture sourcePicture;
-  if (!readInput(job.source.path(frame), sourcePicture, error)) return false;
+  const std::string sourcePath = job.source.path(frame);
+  job.step = "cannot read image '" + sourcePath + "'";
+  Picture source;  // what is known of the file; its pixels go to the clip image
+  if (!readInput(sourcePath, source, error)) return false;
+  job.step = "cannot match '" + sourcePath + "'";
+  std::shared_ptr<tbhost::Image> sourceImage = toHostImage(source);
+  releasePixels(source);
   if (!connectFrameInputs(job, frame, error)) return false;
-  instance.setImage(kClipSource, time, toHostImage(sourcePicture));
-  auto outputImage = tbhost::Image::rgbaFloat(sourcePicture.width, sourcePicture.height);
+  job.step = "cannot match '" + sourcePath + "'";
+  instance.setImage(kClipSource, time, sourceImage);
+  auto outputImage = tbhost::Image::rgbaFloat(source.width, source.height);
   instance.setImage(kClipOutput, time, outputImage);
 
-  const OfxStatus status = renderFrame(instance, time, sourcePicture.width, sourcePicture.height, job.threads);
+  const OfxStatus status = renderFrame(instance, time, source.width, source.height, job.threads);
   if (status != kOfxStatOK) {
     error = "the plug-in failed to render " + (job.sequence ? "frame " + std::to_string(frame) : "the picture") +
             " (status " + std::to_string(status) + ")";
@@ -239,66 +257,70 @@ bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, 
   }
   // Anything the plug-in said while rendering is passed on too.
   passOnMessages(job.plugin, out, err);
-  const FileDepth depth = o.depthGiven ? o.depth : sourcePicture.depth;
-  Picture result = fromHostImage(*outputImage, sourcePicture.hasAlpha, depth);
-  // A 10- or 12-bit source stays so, unless another depth was asked for.
-  if (!o.depthGiven) result.bitsPerSample = sourcePicture.bitsPerSample;
-  result.orientation = sourcePicture.orientation;
+  const bool compared = job.compare.isSequence() || (!o.compare.empty() && frame == job.frames.back());
+  if (compared && !writeComparison(job, frame, viewOf(*sourceImage), viewOf(*outputImage), source.orientation, error))
+    return false;
+  instance.clearImages(kClipSource);
+  sourceImage.reset();
 
+  Picture result = source;  // the file's alpha and orientation, the depth asked for
+  result.depth = o.depthGiven ? o.depth : source.depth;
+  // A 10- or 12-bit source stays so, unless another depth was asked for.
+  if (o.depthGiven) result.bitsPerSample = 0;
   const std::string outputPath = job.output.path(frame);
+  job.step = "cannot write '" + outputPath + "'";
   const std::string temp = job.files.reserve(outputPath, extensionOf(outputPath), error);
   if (temp.empty()) return false;
-  if (!writePicture(temp, outputPath, result, depth, error)) {
+  if (!writePicture(temp, outputPath, result, viewOf(*outputImage), result.depth, error)) {
     error = "cannot write '" + outputPath + "': " + error;
     return false;
   }
-  if (job.compare.isSequence() &&
-      !writeComparison(job.files, job.compare.path(frame), sourcePicture, job.referencePicture, result, o,
-                       job.source.path(frame), job.reference.path(frame), error))
-    return false;
-  if (job.sequence && !job.files.commit(error)) return false;
   disconnectFrameInputs(job);
-  job.lastSource = std::move(sourcePicture);
-  job.lastResult = std::move(result);
   return true;
 }
 
-// The exports hold the match of the last frame rendered; then every file
-// goes in place.
+// After an interruption: every temporary removed, the outputs named.
+int stopped(MatchJob &job, std::ostream &err) {
+  job.files.discard();
+  std::vector<std::string> untouched;
+  for (const std::string *name : {&job.o.output, &job.o.compare, &job.o.cube, &job.o.cdl})
+    if (!name->empty()) untouched.push_back(*name);
+  return interrupted(err, untouched);
+}
+
+// Presses an export button into a temporary file of the job.
+bool exportTo(MatchJob &job, const std::string &path, const char *extension, const char *button,
+              std::string &error) {
+  if (path.empty()) return true;
+  job.step = "cannot write '" + path + "'";
+  const std::string temp = job.files.reserve(path, extension, error);
+  return !temp.empty() && pressExport(job.plugin, button, temp, path, job.notes, error);
+}
+
+// The exports hold the match of the last frame rendered. Only once every
+// file of the job is written does any go in place, and only then is any
+// said to be saved.
 int finishJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   const MatchOptions &o = job.o;
   std::string error;
-  std::vector<std::string> written;
-  if (!job.sequence) written.push_back(o.output);
-  if (!o.cube.empty()) {
-    const std::string temp = job.files.reserve(o.cube, ".cube", error);
-    if (temp.empty()) return fail(err, error);
-    if (!pressExport(job.plugin, kParamExportButton, temp, o.cube, out, err)) return kExitFailure;
-  }
-  if (!o.cdl.empty()) {
-    const std::string temp = job.files.reserve(o.cdl, ".cdl", error);
-    if (temp.empty()) return fail(err, error);
-    if (!pressExport(job.plugin, kParamExportCdlButton, temp, o.cdl, out, err)) return kExitFailure;
-  }
-  if (!o.compare.empty() && !job.compare.isSequence()) {
-    if (!writeComparison(job.files, o.compare, job.lastSource, job.referencePicture, job.lastResult, o,
-                         job.source.path(job.frames.back()), job.reference.path(job.frames.back()), error))
-      return fail(err, error);
-    written.push_back(o.compare);
-  }
-  if (!job.files.commit(error)) return fail(err, error);
-  for (const std::string &w : written) out << "wrote " << w << "\n";
+  const bool written = exportTo(job, o.cube, ".cube", kParamExportButton, error) && interruption() == 0 &&
+                       exportTo(job, o.cdl, ".cdl", kParamExportCdlButton, error);
+  // Past this point the job is finished even if interrupted.
+  if (interruption() != 0) return stopped(job, err);
+  if (!written || !job.files.commit(error)) return fail(err, error);
+  for (const std::string &note : job.notes) out << note << "\n";
   if (job.sequence)
     out << "wrote " << job.frames.size() << " frame" << (job.frames.size() == 1 ? "" : "s") << " of " << o.output
         << "\n";
+  else
+    out << "wrote " << o.output << "\n";
+  if (!o.compare.empty() && !job.compare.isSequence()) out << "wrote " << o.compare << "\n";
   job.plugin.instance.destroy();
   return kExitOk;
 }
 
-}  // namespace
-
-int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
-  MatchJob job(o);
+int runJob(MatchJob &job, std::ostream &out, std::ostream &err) {
+  const MatchOptions &o = job.o;
   // Everything that can be checked is checked before any file is written.
   std::string error = planFrames(o, job.frames);
   if (error.empty()) error = checkOutputs(job);
@@ -310,13 +332,27 @@ int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
   Progress progress(err, job.frames.size(), job.sequence && &err == &std::cerr && stderrIsTerminal(),
                     o.quiet || !job.sequence);
   for (int frame : job.frames) {
-    if (!matchFrame(job, frame, out, err, error)) {
+    const bool matched = interruption() == 0 && matchFrame(job, frame, out, err, error);
+    if (!matched || interruption() != 0) {
       progress.interrupt();
-      return fail(err, error);
+      return interruption() != 0 ? stopped(job, err) : fail(err, error);
     }
     progress.frameDone(frame, job.output.path(frame));
   }
   return finishJob(job, out, err);
+}
+
+}  // namespace
+
+int runMatch(const MatchOptions &o, std::ostream &out, std::ostream &err) {
+  MatchJob job(o);
+  try {
+    return runJob(job, out, err);
+  } catch (const std::bad_alloc &) {
+    return fail(err, (job.step.empty() ? std::string("cannot match") : job.step) + ": not enough memory");
+  } catch (const std::exception &e) {
+    return fail(err, (job.step.empty() ? std::string("cannot match") : job.step) + ": " + e.what());
+  }
 }
 
 }  // namespace tbcli

@@ -22,6 +22,12 @@ namespace tbcli {
 
 namespace {
 
+volatile std::sig_atomic_t gInterruption = 0;
+
+extern "C" void markInterrupted(int signal) {
+  if (gInterruption == 0) gInterruption = signal;
+}
+
 std::string lastSystemError() { return std::strerror(errno); }
 
 #if defined(_WIN32)
@@ -156,6 +162,47 @@ bool fileKey(const std::string &path, std::string &key) {
         std::to_string(static_cast<unsigned long long>(info.st_ino));
   return true;
 #endif
+}
+
+void catchInterruptions() {
+#if defined(_WIN32)
+  std::signal(SIGINT, markInterrupted);
+  std::signal(SIGTERM, markInterrupted);
+  std::signal(SIGBREAK, markInterrupted);
+#else
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = markInterrupted;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;  // system calls in progress go on
+  // A signal ignored from the start (nohup, a background job) stays ignored.
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old;
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+#endif
+}
+
+int interruption() { return gInterruption; }
+
+std::string signalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+#if defined(SIGHUP)
+    case SIGHUP:
+      return "SIGHUP";
+#endif
+#if defined(SIGBREAK)
+    case SIGBREAK:
+      return "SIGBREAK";
+#endif
+    default:
+      return "signal " + std::to_string(signal);
+  }
 }
 
 void ignoreFileSizeSignal() {

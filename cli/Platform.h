@@ -26,6 +26,14 @@ bool syncFile(const std::string &path, std::string &error);
 // The device and file number of what `path` names, links followed, as text;
 // false where it does not exist or the system has no such numbers.
 bool fileKey(const std::string &path, std::string &key);
+// From now on SIGINT, SIGTERM and SIGHUP (Ctrl-C and Ctrl-Break on Windows)
+// only mark the process as interrupted; the work in progress checks
+// interruption() and stops cleanly.
+void catchInterruptions();
+// The signal that interrupted the process, or 0.
+int interruption();
+// "SIGINT", "SIGTERM", ...
+std::string signalName(int signal);
 // A write past the file size limit fails with an error instead of ending
 // the process.
 void ignoreFileSizeSignal();

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -72,18 +74,36 @@ OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int he
   const int tiles = std::min(height, threads * 4);
   std::atomic<int> next{0};
   std::atomic<OfxStatus> status{kOfxStatOK};
+  std::atomic<bool> stop{false};
+  std::exception_ptr thrown;
+  std::mutex thrownLock;
+  // An interruption lets the tiles in progress finish and starts no more; an
+  // exception stops the others too and goes on in the calling thread.
   auto work = [&]() {
-    for (int t = next++; t < tiles; t = next++) {
-      const int y1 = static_cast<int>(static_cast<long long>(height) * t / tiles);
-      const int y2 = static_cast<int>(static_cast<long long>(height) * (t + 1) / tiles);
-      const OfxStatus s = instance.render(time, OfxRectI{0, y1, width, y2});
-      if (s != kOfxStatOK) status = s;
+    try {
+      for (int t = next++; t < tiles && !stop && interruption() == 0; t = next++) {
+        const int y1 = static_cast<int>(static_cast<long long>(height) * t / tiles);
+        const int y2 = static_cast<int>(static_cast<long long>(height) * (t + 1) / tiles);
+        const OfxStatus s = instance.render(time, OfxRectI{0, y1, width, y2});
+        if (s != kOfxStatOK) status = s;
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> hold(thrownLock);
+      if (!thrown) thrown = std::current_exception();
+      stop = true;
     }
   };
   std::vector<std::thread> pool;
-  for (int i = 0; i < threads; ++i) pool.emplace_back(work);
+  try {
+    for (int i = 0; i < threads; ++i) pool.emplace_back(work);
+  } catch (...) {
+    stop = true;
+    for (std::thread &t : pool) t.join();
+    throw;
+  }
   for (std::thread &t : pool) t.join();
-  return status;
+  if (thrown) std::rethrow_exception(thrown);
+  return interruption() != 0 && status == kOfxStatOK ? kOfxStatFailed : status.load();
 }
 
 void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err) {
@@ -96,28 +116,25 @@ void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err
 }
 
 bool pressExport(PluginSession &session, const std::string &button, const std::string &temp,
-                 const std::string &finalPath, std::ostream &out, std::ostream &err) {
+                 const std::string &finalPath, std::vector<std::string> &notes, std::string &error) {
   session.instance.setParam(kParamExportPath, temp);
   session.host->clearMessages();
   session.instance.instanceChanged(button);
-  bool failed = false;
+  error.clear();
   for (const tbhost::Message &m : session.host->messages()) {
     std::string text = m.text;
     replaceAll(text, temp, finalPath);
     replaceAll(text, "\n", " ");
-    if (m.type == kOfxMessageError) {
-      failed = true;
-      err << "tintbridge: " << text << "\n";
-    } else {
-      out << text << "\n";
-    }
+    if (m.type != kOfxMessageError)
+      notes.push_back(text);
+    else if (error.empty())
+      error = "cannot write '" + finalPath + "': " + text;
   }
+  session.host->clearMessages();
   std::error_code ec;
-  if (!failed && !fs::is_regular_file(temp, ec)) {
-    err << "tintbridge: the plug-in wrote no file for '" << finalPath << "'\n";
-    failed = true;
-  }
-  return !failed;
+  if (error.empty() && !(fs::file_size(temp, ec) > 0 && !ec))
+    error = "cannot write '" + finalPath + "': the plug-in wrote nothing";
+  return error.empty();
 }
 
 }  // namespace tbcli

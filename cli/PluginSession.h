@@ -7,6 +7,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/Host.h"
 
@@ -29,18 +30,19 @@ bool openSession(const std::string &plugin, bool makeInstance, PluginSession &se
 
 // Renders the whole of a width x height frame: at once on one thread, else
 // as bands of rows that `threads` threads take in turn, as a host does with a
-// fully safe effect.
+// fully safe effect. An interruption stops it between tiles (kOfxStatFailed).
 OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int height, int threads);
 
 // Passes on the messages the plug-in raised since the last call, errors to
 // `err`, the rest to `out`, and forgets them.
 void passOnMessages(PluginSession &session, std::ostream &out, std::ostream &err);
 
-// Presses an export button with `temp` as the export path and passes on
-// what the plug-in says, with the temporary name shown as `finalPath`.
-// False when the plug-in reported an error or wrote nothing.
+// Presses an export button with `temp` as the export path. What the plug-in
+// says goes to `notes`, with the temporary name shown as `finalPath`, to be
+// passed on once the file is in place. False with the message in `error`
+// when the plug-in reported an error or wrote nothing.
 bool pressExport(PluginSession &session, const std::string &button, const std::string &temp,
-                 const std::string &finalPath, std::ostream &out, std::ostream &err);
+                 const std::string &finalPath, std::vector<std::string> &notes, std::string &error);
 
 void replaceAll(std::string &text, const std::string &from, const std::string &to);
 
