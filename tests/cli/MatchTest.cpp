@@ -53,7 +53,7 @@ TEST(MatchAgainstHost, DifferentClipsWithMaskMixesAndExports) {
 
   run.press("exportButton", dir / "host.cube");
   run.press("exportCDLButton", dir / "host.cdl");
-  EXPECT_EQ(slurp(dir / "look.cube"), slurp(dir / "host.cube"));
+  EXPECT_TRUE(slurp(dir / "look.cube") == slurp(dir / "host.cube"));
   EXPECT_EQ(slurp(dir / "look.cdl"), slurp(dir / "host.cdl"));
   // The mask made a difference, so it really reached the plug-in.
   HostRun unmasked(s);
@@ -83,7 +83,7 @@ TEST(MatchAgainstHost, SameFramePreservingColours) {
                    renderThroughHost(run.host, run.instance, 0.0, readFile(dir / "a.exr"), readFile(dir / "b.exr")),
                    "Same Frame");
   run.press("exportButton", dir / "host.cube");
-  EXPECT_EQ(slurp(dir / "same.cube"), slurp(dir / "host.cube"));
+  EXPECT_TRUE(slurp(dir / "same.cube") == slurp(dir / "host.cube"));
 }
 
 TEST(MatchAgainstHost, ExportsGoToExactlyTheNamesGiven) {
@@ -138,7 +138,7 @@ TEST(Sequences, EveryFrameIsMatchedAtItsOwnTime) {
   }
   // The exported LUT is the last frame's.
   own.press("exportButton", dir / "host.cube");
-  EXPECT_EQ(slurp(dir / "last.cube"), slurp(dir / "host.cube"));
+  EXPECT_TRUE(slurp(dir / "last.cube") == slurp(dir / "host.cube"));
 }
 
 TEST(Threads, FourThreadsGiveTheSamePixelsAsOne) {
