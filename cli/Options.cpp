@@ -163,6 +163,7 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
                                        "--depth",    "--plugin"};
   while (walker.next(name, value, inlineValue)) {
     if (name.empty()) {
+      if (value.empty()) return "an empty argument names no file";
       plain.push_back(value);
       continue;
     }
@@ -250,6 +251,7 @@ std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions
   bool inlineValue = false;
   while (walker.next(name, value, inlineValue)) {
     if (name.empty()) {
+      if (value.empty()) return "an empty argument names no file";
       plain.push_back(value);
       continue;
     }
