@@ -217,13 +217,12 @@ class SmallDisk {
     fs::resize_file(filler, size > leave ? size - leave : 0);
   }
   // No file can be made on it any more: remounted read-only, or where it is
-  // not mounted, its folder without write permission (which stops anyone but
-  // root).
-  void makeReadOnly() {
-    if (mounted_)
-      ASSERT_EQ(::mount("tintbridge-test", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    else
-      fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+  // not mounted, its folder without write permission. False where neither
+  // stops this process (root without a mount of its own).
+  bool makeReadOnly() {
+    if (mounted_) return ::mount("tintbridge-test", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    return ::geteuid() != 0;
   }
   // With a mounted disk nothing; else a size limit of `leave` bytes for the
   // command's files.
