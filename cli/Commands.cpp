@@ -67,9 +67,9 @@ int dispatch(const std::vector<std::string> &args, std::ostream &out, std::ostre
     return problem.empty() ? runGrade(options, out, err) : usageError(err, problem);
   }
   if (command == "describe") {
-    std::string plugin;
-    const std::string problem = parseDescribeOptions(rest, plugin);
-    return problem.empty() ? runDescribe(plugin, out, err) : usageError(err, problem);
+    DescribeOptions options;
+    const std::string problem = parseDescribeOptions(rest, options);
+    return problem.empty() ? runDescribe(options, out, err) : usageError(err, problem);
   }
   return usageError(err, "unknown command '" + command + "'");
 }

@@ -18,7 +18,7 @@ constexpr int kExitFailure = 2;
 int runCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 
 int runMatch(const MatchOptions &options, std::ostream &out, std::ostream &err);
-int runDescribe(const std::string &plugin, std::ostream &out, std::ostream &err);
+int runDescribe(const DescribeOptions &options, std::ostream &out, std::ostream &err);
 int runGrade(const GradeOptions &options, std::ostream &out, std::ostream &err);
 
 // The ASC CDL grade of the `grade` command on one straight-alpha pixel.

@@ -193,7 +193,26 @@ Picture makeComparison(const std::vector<ComparePanel> &panels, int maxWidth) {
     while (height > 1 && widthAt(height, nullptr) > maxWidth) --height;
   }
   std::vector<int> widths;
-  const int totalWidth = widthAt(height, &widths);
+  int totalWidth = widthAt(height, &widths);
+  // Panels so wide that one row of pixels is still too wide share the room
+  // by their widths, squeezed: the picture never exceeds `maxWidth`.
+  if (totalWidth > maxWidth) {
+    const int room = std::max(static_cast<int>(panels.size()), maxWidth - kGap * (static_cast<int>(panels.size()) + 1));
+    long long wanted = 0;
+    for (int w : widths) wanted += w;
+    totalWidth = kGap;
+    for (int &w : widths) {
+      w = std::max(1, static_cast<int>(static_cast<long long>(w) * room / std::max(1LL, wanted)));
+      totalWidth += w + kGap;
+    }
+    // The narrow panels' one pixel each may still tip it over.
+    while (totalWidth > maxWidth) {
+      int &widest = *std::max_element(widths.begin(), widths.end());
+      if (widest <= 1) break;
+      --widest;
+      --totalWidth;
+    }
+  }
 
   Picture out = makePicture(totalWidth, kGap + height + kCaptionHeight, false);
   for (int y = 0; y < out.height; ++y)

@@ -31,11 +31,13 @@ std::string number(double v) {
 
 }  // namespace
 
-int runDescribe(const std::string &pluginPath, std::ostream &out, std::ostream &err) {
+int runDescribe(const DescribeOptions &o, std::ostream &out, std::ostream &err) {
   PluginSession plugin;
+  plugin.verbose = o.verbose;
   std::string error;
-  if (!openSession(pluginPath, false, plugin, error)) return fail(err, error);
+  if (!openSession(o.plugin, false, plugin, error)) return fail(err, error);
   tbhost::Host &host = *plugin.host;
+  const auto quiet = quietPlugin(plugin);
   if (host.describe() != kOfxStatOK || host.descriptor() == nullptr)
     return fail(err, "the plug-in did not describe itself");
   const tbhost::PropertySet &d = *host.descriptor();

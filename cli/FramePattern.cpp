@@ -6,7 +6,8 @@
 
 namespace tbcli {
 
-FramePattern::FramePattern(const std::string &name) : text_(name), prefix_(name) {
+FramePattern::FramePattern(const std::string &name, bool sequence) : text_(name), prefix_(name) {
+  if (!sequence) return;
   // The last pattern in the name counts, so a folder name with '#' in it
   // does not take a file's frame number.
   for (size_t i = name.size(); i-- > 0;) {
@@ -24,10 +25,10 @@ FramePattern::FramePattern(const std::string &name) : text_(name), prefix_(name)
       while (start > 0 && std::isdigit(static_cast<unsigned char>(name[start - 1]))) --start;
       if (start > 0 && name[start - 1] == '%') {
         const std::string digits = name.substr(start, i - start);
-        if (digits.size() > 2) continue;
         prefix_ = name.substr(0, start - 1);
         suffix_ = name.substr(i + 1);
-        width_ = digits.empty() ? 0 : std::atoi(digits.c_str());
+        // Too wide a field keeps a width that planFrames refuses.
+        width_ = digits.size() > 3 ? kMaxFrameDigits + 1 : digits.empty() ? 0 : std::atoi(digits.c_str());
         sequence_ = true;
         return;
       }
@@ -37,8 +38,8 @@ FramePattern::FramePattern(const std::string &name) : text_(name), prefix_(name)
 
 std::string FramePattern::path(int frame) const {
   if (!sequence_) return text_;
-  char digits[32];
-  std::snprintf(digits, sizeof digits, "%0*d", width_, frame);
+  char digits[kMaxFrameDigits + 16];
+  std::snprintf(digits, sizeof digits, "%0*d", width_ > kMaxFrameDigits ? kMaxFrameDigits : width_, frame);
   return prefix_ + digits + suffix_;
 }
 

@@ -1,5 +1,6 @@
 // `tintbridge grade`: an ASC CDL grade on a picture, to make test material.
 #include <cmath>
+#include <limits>
 #include <new>
 #include <ostream>
 
@@ -10,14 +11,24 @@
 
 namespace tbcli {
 
+namespace {
+
+// Within the range of a float, for a picture of very bright values.
+float toFloat(double v) {
+  const double limit = std::numeric_limits<float>::max();
+  return static_cast<float>(v > limit ? limit : v < -limit ? -limit : v);
+}
+
+}  // namespace
+
 void applyGrade(const GradeOptions &g, float rgb[3]) {
   for (int c = 0; c < 3; ++c) {
     double v = rgb[c] * g.slope[c] + g.offset[c];
     v = v > 0.0 ? std::pow(v, g.power[c]) : 0.0;
-    rgb[c] = static_cast<float>(v);
+    rgb[c] = toFloat(v);
   }
   const double luma = 0.2126 * rgb[0] + 0.7152 * rgb[1] + 0.0722 * rgb[2];
-  for (int c = 0; c < 3; ++c) rgb[c] = static_cast<float>(luma + g.saturation * (rgb[c] - luma));
+  for (int c = 0; c < 3; ++c) rgb[c] = toFloat(luma + g.saturation * (rgb[c] - luma));
 }
 
 int runGrade(const GradeOptions &o, std::ostream &out, std::ostream &err) {

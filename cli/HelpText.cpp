@@ -7,7 +7,7 @@ std::string helpText() {
 
 Usage:
   tintbridge match SOURCE REFERENCE -o OUTPUT [options]
-  tintbridge describe [--plugin BUNDLE]
+  tintbridge describe [--plugin BUNDLE] [--verbose]
   tintbridge grade INPUT -o OUTPUT [--slope R,G,B] [--offset R,G,B] [--power R,G,B]
                    [--saturation S] [--depth D]
   tintbridge --help | --version
@@ -20,6 +20,7 @@ Options of match:
   -o, --output FILE         the matched picture (required)
   --mode different|same     Different Clips (default): match separate footage;
                             Same Frame: match two grades of the same picture
+                            (Source and Reference of one size)
   --preserve none|brightness|colors
                             keep nothing (default), the Source's brightness,
                             or the Source's colors
@@ -37,20 +38,25 @@ Options of match:
   --frames FIRST-LAST       render a sequence: SOURCE, OUTPUT and optionally
                             REFERENCE, the masks and --compare name frames
                             with a pattern such as shot.%04d.exr or
-                            shot.####.exr; each frame is matched at its own
-                            time; .cube and .cdl hold the last frame's match
+                            shot.####.exr (without --frames, '#' and '%d'
+                            are part of a still's name); each frame is
+                            matched at its own time; .cube and .cdl hold the
+                            last frame's match
   --threads N               render each frame as tiles on N threads
                             (default: one per processor)
   --plugin BUNDLE           the Bridgetint.ofx.bundle to load (default: the
                             one built beside this command, else the
                             installed one)
   -q, --quiet               no progress lines
+  -v, --verbose             also show the plug-in's debug lines
+                            ("Tintbridge: ..."), which are held back otherwise
 
 describe lists what a host sees of the plug-in: its label, grouping,
 contexts, clips and parameters with their labels, defaults and ranges.
 
 grade applies an ASC CDL grade (slope, offset, power, then saturation) to a
-picture, to make test material.
+picture, to make test material. Slopes go from 0 to 100, offsets from -10 to
+10, powers above 0 up to 10, saturation from 0 to 10.
 
 A job is all or nothing: its files appear whole, and all of them or none.
 On any error the command says why, changes no file and exits with status 2;

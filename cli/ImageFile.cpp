@@ -66,12 +66,18 @@ Picture makePicture(int width, int height, bool hasAlpha) {
 
 void releasePixels(Picture &picture) { std::vector<float>().swap(picture.rgba); }
 
+std::string inputProblem(const std::string &path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return "no such file";
+  if (ec) return ec.message();
+  return status.type() == fs::file_type::regular ? std::string() : "not a file";
+}
+
 bool readPicture(const std::string &path, Picture &picture, std::string &error) {
-  std::error_code fsError;
-  if (!std::filesystem::is_regular_file(path, fsError)) {
-    error = std::filesystem::exists(path, fsError) ? "not a file" : "no such file";
-    return false;
-  }
+  error = inputProblem(path);
+  if (!error.empty()) return false;
   // Straight alpha stays straight: no premultiplication on the way in.
   OIIO::ImageSpec config;
   config.attribute("oiio:UnassociatedAlpha", 1);
@@ -106,6 +112,12 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error) 
   if (bits > 0 && bits != 8 && bits != 16 && bits != 32) picture.bitsPerSample = bits;
   const int orientation = spec.get_int_attribute("Orientation", 1);
   if (orientation >= 1 && orientation <= 8) picture.orientation = orientation;
+  picture.x = spec.x;
+  picture.y = spec.y;
+  picture.fullX = spec.full_x;
+  picture.fullY = spec.full_y;
+  picture.fullWidth = spec.full_width;
+  picture.fullHeight = spec.full_height;
   if (channels < 4) {
     for (float *p = picture.rgba.data(), *end = p + picture.rgba.size(); p != end; p += 4) {
       if (channels == 2) p[3] = p[1];
@@ -230,6 +242,17 @@ bool writePicture(const std::string &path, const std::string &formatPath, const 
   // Pixels are kept as stored, so the hint for viewers goes along with them.
   if (picture.orientation != 1) spec.attribute("Orientation", picture.orientation);
   if (picture.bitsPerSample > 0 && depth == FileDepth::Uint16) spec.attribute("oiio:BitsPerSample", picture.bitsPerSample);
+  // The data and display windows go back where the format holds them.
+  if (upright.width == 0 && output->supports("origin")) {
+    spec.x = info.x;
+    spec.y = info.y;
+  }
+  if (upright.width == 0 && info.fullWidth > 0 && info.fullHeight > 0 && output->supports("displaywindow")) {
+    spec.full_x = info.fullX;
+    spec.full_y = info.fullY;
+    spec.full_width = info.fullWidth;
+    spec.full_height = info.fullHeight;
+  }
 
   // The file is encoded in memory and written here, where every write is
   // checked: no format's library sees the disk, so none can hide a short
@@ -255,17 +278,42 @@ std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture) {
   return image;
 }
 
-std::shared_ptr<tbhost::Image> toHostMask(const Picture &picture) {
+Matte matteOf(const Picture &picture) {
   bool useAlpha = false;
   if (picture.hasAlpha)
     for (size_t i = 3; i < picture.rgba.size() && !useAlpha; i += 4) useAlpha = picture.rgba[i] < 1.0f;
+  Matte matte;
+  matte.width = picture.width;
+  matte.height = picture.height;
+  matte.values.resize(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height));
+  for (size_t i = 0; i < matte.values.size(); ++i) matte.values[i] = picture.rgba[i * 4 + (useAlpha ? 3 : 0)];
+  return matte;
+}
+
+Matte scaledMatte(const Matte &matte, int width, int height) {
+  if (matte.width == width && matte.height == height) return matte;
+  const OIIO::ImageSpec from(matte.width, matte.height, 1, OIIO::TypeDesc::FLOAT);
+  const OIIO::ImageBuf source(from, const_cast<float *>(matte.values.data()));
+  OIIO::ImageBuf scaled(OIIO::ImageSpec(width, height, 1, OIIO::TypeDesc::FLOAT));
+  Matte out;
+  out.width = width;
+  out.height = height;
+  out.values.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0.0f);
+  // A box: enlarged, each pixel takes the value of the matte's pixel it lies
+  // in, as the plug-in reads a matte of another size; reduced, the average
+  // of those it covers. No ringing round the matte's edges.
+  if (OIIO::ImageBufAlgo::resize(scaled, source, "box"))
+    scaled.get_pixels(OIIO::ROI(0, width, 0, height, 0, 1, 0, 1), OIIO::TypeDesc::FLOAT, out.values.data());
+  OIIO::geterror();
+  return out;
+}
+
+std::shared_ptr<tbhost::Image> toHostMask(const Matte &matte) {
   auto image = tbhost::Image::create(tbhost::PixelDepth::Float, tbhost::Components::Alpha,
-                                     OfxRectI{0, 0, picture.width, picture.height});
-  for (int y = 0; y < picture.height; ++y) {
-    float *out = reinterpret_cast<float *>(image->pixelAddress(0, picture.height - 1 - y));
-    const float *in = picture.pixel(0, y);
-    for (int x = 0; x < picture.width; ++x) out[x] = in[x * 4 + (useAlpha ? 3 : 0)];
-  }
+                                     OfxRectI{0, 0, matte.width, matte.height});
+  for (int y = 0; y < matte.height; ++y)
+    std::memcpy(image->pixelAddress(0, matte.height - 1 - y), matte.values.data() + static_cast<size_t>(y) * matte.width,
+                static_cast<size_t>(matte.width) * sizeof(float));
   return image;
 }
 

@@ -23,6 +23,14 @@ struct Picture {
   FileDepth depth = FileDepth::Float;  // of the file it was read from
   int bitsPerSample = 0;               // when the file packs fewer bits (10-bit DPX); else 0
   int orientation = 1;                 // EXIF orientation the file asks viewers to apply (1: none)
+  // Where the pixels lie in the file's frame (the data window's corner) and
+  // that frame (the display window); a width of 0 when the file has none.
+  int x = 0;
+  int y = 0;
+  int fullX = 0;
+  int fullY = 0;
+  int fullWidth = 0;
+  int fullHeight = 0;
   std::vector<float> rgba;
 
   float *pixel(int x, int y) { return rgba.data() + (static_cast<size_t>(y) * width + x) * 4; }
@@ -53,6 +61,10 @@ Picture makePicture(int width, int height, bool hasAlpha);
 // Frees a picture's pixels, keeping what is known of its file.
 void releasePixels(Picture &picture);
 
+// "" when `path` is a file that can be opened for reading, else why not
+// ("no such file", "not a file", "Too many levels of symbolic links", ...).
+std::string inputProblem(const std::string &path);
+
 // Reads any format OpenImageIO reads. One channel is grey, two are grey and
 // alpha, three RGB, four or more RGBA.
 bool readPicture(const std::string &path, Picture &picture, std::string &error);
@@ -81,9 +93,20 @@ bool canWriteFormat(const std::string &path);
 // Clip images: float RGBA with OFX's bottom-up rows (row 0 is the bottom of
 // the picture).
 std::shared_ptr<tbhost::Image> toHostImage(const Picture &picture);
-// A single-channel mask: the alpha channel when the file has one that is not
-// opaque everywhere, else the first channel (a white-on-black matte).
-std::shared_ptr<tbhost::Image> toHostMask(const Picture &picture);
+// A matte: one float a pixel, top row first.
+struct Matte {
+  int width = 0;
+  int height = 0;
+  std::vector<float> values;
+};
+
+// The alpha channel when the file has one that is not opaque everywhere,
+// else the first channel (a white-on-black matte).
+Matte matteOf(const Picture &picture);
+// The matte at width x height, scaled with OpenImageIO's resize.
+Matte scaledMatte(const Matte &matte, int width, int height);
+// A single-channel mask clip image.
+std::shared_ptr<tbhost::Image> toHostMask(const Matte &matte);
 
 }  // namespace tbcli
 

@@ -1,19 +1,18 @@
 // `tintbridge match`: the plug-in's colour match on stills and sequences, in
-// steps: check the job, start the plug-in, connect the stills, match each
-// frame, then export and put the files in place.
+// steps: check the job, start the plug-in, read the stills, match each frame
+// into temporary files, then export and put every file in place.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <new>
-#include <set>
 #include <thread>
 
 #include "cli/Commands.h"
 #include "cli/Compare.h"
 #include "cli/FramePattern.h"
 #include "cli/ImageFile.h"
+#include "cli/MatchJob.h"
 #include "cli/OutputFiles.h"
 #include "cli/Platform.h"
 #include "cli/PluginSession.h"
@@ -24,26 +23,13 @@ namespace tbcli {
 
 namespace fs = std::filesystem;
 
+MatchJob::MatchJob(const MatchOptions &options)
+    : o(options), source(o.source, o.framesGiven), reference(o.reference, o.framesGiven),
+      output(o.output, o.framesGiven), compare(o.compare, o.framesGiven), cube(o.cube, false), cdl(o.cdl, false),
+      sourceMask(o.sourceMask, o.framesGiven, kClipSourceMask),
+      referenceMask(o.referenceMask, o.framesGiven, kClipReferenceMask), sequence(source.isSequence()) {}
+
 namespace {
-
-struct MatchJob {
-  explicit MatchJob(const MatchOptions &options)
-      : o(options), source(o.source), reference(o.reference), output(o.output), sourceMask(o.sourceMask),
-        referenceMask(o.referenceMask), compare(o.compare), sequence(source.isSequence()) {}
-
-  const MatchOptions &o;
-  FramePattern source, reference, output, sourceMask, referenceMask, compare;
-  bool sequence;
-  std::vector<int> frames;
-  PluginSession plugin;
-  int threads = 1;
-  OutputFiles files;
-  std::shared_ptr<tbhost::Image> referenceImage;  // of the frame being matched, for the comparison
-  int referenceOrientation = 1;
-  std::vector<std::string> notes;  // the plug-in's messages, for once the files are in place
-  std::string step;  // what is under way, to name the file when memory runs out
-  std::vector<std::string> notes_unused;  // the plug-in's messages, for once the files are in place
-};
 
 std::string fileNameOf(const std::string &path) { return fs::path(path).filename().string(); }
 
@@ -80,82 +66,9 @@ bool writeComparison(MatchJob &job, int frame, const PictureView &source, const 
   return true;
 }
 
-// Every output of every frame can be written: its folder is there, it is a
-// file or nothing yet, and its format has a writer.
-std::string checkOutputs(const MatchJob &job) {
-  const FramePattern cube(job.o.cube), cdl(job.o.cdl);
-  for (int frame : job.frames) {
-    for (const FramePattern *p : {&job.output, &cube, &cdl, &job.compare}) {
-      if (p->text().empty() || (frame != job.frames.front() && !p->isSequence())) continue;
-      const std::string problem = checkOutputPath(p->path(frame));
-      if (!problem.empty()) return problem;
-    }
-  }
-  for (const FramePattern *p : {&job.output, &job.compare}) {
-    if (!p->text().empty() && !canWriteFormat(p->path(job.frames.front())))
-      return "no image format for the extension of '" + p->text() + "'";
-  }
-  return std::string();
-}
-
-// No output is an input or another output, whatever the spelling, for any
-// frame: files are compared by what they are, not by their names.
-std::string checkNameClashes(const MatchJob &job) {
-  struct Named {
-    const char *role;
-    const FramePattern *pattern;
-  };
-  const Named inputs[] = {{"SOURCE", &job.source},
-                          {"REFERENCE", &job.reference},
-                          {"--source-mask", &job.sourceMask},
-                          {"--reference-mask", &job.referenceMask}};
-  const FramePattern cube(job.o.cube), cdl(job.o.cdl);
-  const Named outputs[] = {{"OUTPUT", &job.output}, {"--compare", &job.compare}, {"--cube", &cube}, {"--cdl", &cdl}};
-  FileIdentities identities;
-  std::map<std::string, const Named *> inputFiles, outputFiles;
-  std::set<std::string> seen;
-  for (int frame : job.frames) {
-    for (const Named &in : inputs) {
-      if (in.pattern->text().empty()) continue;
-      const std::string path = in.pattern->path(frame);
-      if (seen.insert(path).second) inputFiles.emplace(identities.of(path), &in);
-    }
-  }
-  for (int frame : job.frames) {
-    for (const Named &out : outputs) {
-      if (out.pattern->text().empty() || (frame != job.frames.front() && !out.pattern->isSequence())) continue;
-      const std::string identity = identities.of(out.pattern->path(frame));
-      auto input = inputFiles.find(identity);
-      if (input != inputFiles.end())
-        return out.role + std::string(" '") + out.pattern->text() + "' is the same file as " + input->second->role +
-               " '" + input->second->pattern->text() + "': an output never replaces an input";
-      auto other = outputFiles.emplace(identity, &out);
-      if (!other.second)
-        return out.role + std::string(" '") + out.pattern->text() + "' and " + other.first->second->role + " '" +
-               other.first->second->pattern->text() + "' are the same file";
-    }
-  }
-  return std::string();
-}
-
-// Every input file of every frame is there.
-std::string checkInputs(const MatchJob &job) {
-  std::set<std::string> checked;
-  for (int frame : job.frames) {
-    for (const FramePattern *p : {&job.source, &job.reference, &job.sourceMask, &job.referenceMask}) {
-      if (p->text().empty()) continue;
-      const std::string path = p->path(frame);
-      if (!checked.insert(path).second) continue;
-      std::error_code ec;
-      if (!fs::is_regular_file(path, ec))
-        return "cannot read image '" + path + "': " + (fs::exists(path, ec) ? "not a file" : "no such file");
-    }
-  }
-  return std::string();
-}
-
 bool startPlugin(MatchJob &job, std::string &error) {
   const MatchOptions &o = job.o;
+  job.plugin.verbose = o.verbose;
   if (!openSession(o.plugin, true, job.plugin, error)) return false;
   tbhost::Instance &instance = job.plugin.instance;
   instance.setParam(kParamStrength, o.mix);
@@ -170,54 +83,67 @@ bool startPlugin(MatchJob &job, std::string &error) {
   return true;
 }
 
-// Connects the file of `pattern` for `frame` to `clip`: for every time when
-// `forEveryTime`, else at the frame's own time. Only the clip image keeps
-// the pixels.
-bool connectInput(MatchJob &job, const FramePattern &pattern, const char *clip, bool mask, int frame,
-                  bool forEveryTime, std::string &error) {
-  const std::string path = pattern.path(frame);
+// Reads the Reference of `frame` into its clip: a still once, for every
+// time; a sequence frame by frame. Only the clip image keeps the pixels.
+bool connectReference(MatchJob &job, int frame, std::string &error) {
+  const std::string path = job.reference.path(frame);
   job.step = "cannot read image '" + path + "'";
   Picture picture;
   if (!readInput(path, picture, error)) return false;
-  const std::shared_ptr<tbhost::Image> image = mask ? toHostMask(picture) : toHostImage(picture);
-  releasePixels(picture);
-  if (forEveryTime)
-    job.plugin.instance.setImage(clip, image);
+  job.referenceImage = toHostImage(picture);
+  job.referenceOrientation = picture.orientation;
+  if (job.reference.isSequence())
+    job.plugin.instance.setImage(kClipReference, frame, job.referenceImage);
   else
-    job.plugin.instance.setImage(clip, job.sequence ? frame : 0.0, image);
-  if (std::string(clip) == kClipReference) {
-    job.referenceImage = image;
-    job.referenceOrientation = picture.orientation;
-  }
+    job.plugin.instance.setImage(kClipReference, job.referenceImage);
   return true;
 }
 
-struct InputClip {
-  const FramePattern &pattern;
-  const char *clip;
-  bool mask;
-};
-
-std::vector<InputClip> inputClips(const MatchJob &job) {
-  return {{job.reference, kClipReference, false},
-          {job.sourceMask, kClipSourceMask, true},
-          {job.referenceMask, kClipReferenceMask, true}};
-}
-
-// Stills go in once, for every time; sequences frame by frame.
-bool connectStills(MatchJob &job, std::string &error) {
-  for (const InputClip &in : inputClips(job)) {
-    if (in.pattern.text().empty() || in.pattern.isSequence()) continue;
-    if (!connectInput(job, in.pattern, in.clip, in.mask, 0, true, error)) return false;
-  }
+bool readMatte(MatchJob &job, MaskInput &mask, int frame, std::string &error) {
+  const std::string path = mask.pattern.path(frame);
+  job.step = "cannot read image '" + path + "'";
+  Picture picture;
+  if (!readInput(path, picture, error)) return false;
+  mask.matte = matteOf(picture);
+  mask.image.reset();
   return true;
 }
 
-bool connectFrameInputs(MatchJob &job, int frame, std::string &error) {
-  for (const InputClip &in : inputClips(job)) {
-    if (!in.pattern.isSequence()) continue;
-    if (!connectInput(job, in.pattern, in.clip, in.mask, frame, false, error)) return false;
+// Connects a mask at the size of the picture it belongs to, scaled when the
+// file has another size; a still mask only when that size changes.
+void connectMask(MatchJob &job, MaskInput &mask, int frame, int width, int height) {
+  if (mask.pattern.text().empty()) return;
+  if (mask.image && mask.image->width() == width && mask.image->height() == height) return;
+  mask.image = toHostMask(scaledMatte(mask.matte, width, height));
+  if (mask.pattern.isSequence())
+    job.plugin.instance.setImage(mask.clip, frame, mask.image);
+  else
+    job.plugin.instance.setImage(mask.clip, mask.image);
+}
+
+// Stills are read once; sequences frame by frame.
+bool readStills(MatchJob &job, std::string &error) {
+  if (!job.reference.isSequence() && !connectReference(job, 0, error)) return false;
+  for (MaskInput *mask : {&job.sourceMask, &job.referenceMask})
+    if (!mask->pattern.text().empty() && !mask->pattern.isSequence() && !readMatte(job, *mask, 0, error))
+      return false;
+  return true;
+}
+
+// The Reference and the masks of `frame`, for a Source of width x height.
+bool connectFrameInputs(MatchJob &job, int frame, int width, int height, std::string &error) {
+  if (job.reference.isSequence() && !connectReference(job, frame, error)) return false;
+  for (MaskInput *mask : {&job.sourceMask, &job.referenceMask})
+    if (mask->pattern.isSequence() && !readMatte(job, *mask, frame, error)) return false;
+  if (job.o.mode == 1 && (job.referenceImage->width() != width || job.referenceImage->height() != height)) {
+    error = "Same Frame matches two grades of one picture, but SOURCE '" + job.source.path(frame) + "' is " +
+            std::to_string(width) + " x " + std::to_string(height) + " and REFERENCE '" + job.reference.path(frame) +
+            "' is " + std::to_string(job.referenceImage->width()) + " x " +
+            std::to_string(job.referenceImage->height());
+    return false;
   }
+  connectMask(job, job.sourceMask, frame, width, height);
+  connectMask(job, job.referenceMask, frame, job.referenceImage->width(), job.referenceImage->height());
   return true;
 }
 
@@ -225,8 +151,11 @@ void disconnectFrameInputs(MatchJob &job) {
   tbhost::Instance &instance = job.plugin.instance;
   for (const char *clip : {kClipSource, kClipOutput}) instance.clearImages(clip);
   if (job.reference.isSequence()) instance.clearImages(kClipReference);
-  if (job.sourceMask.isSequence()) instance.clearImages(kClipSourceMask);
-  if (job.referenceMask.isSequence()) instance.clearImages(kClipReferenceMask);
+  for (MaskInput *mask : {&job.sourceMask, &job.referenceMask}) {
+    if (!mask->pattern.isSequence()) continue;
+    instance.clearImages(mask->clip);
+    mask->image.reset();
+  }
 }
 
 // Renders one frame and writes its output (and the comparison, when this
@@ -243,13 +172,12 @@ bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, 
   job.step = "cannot match '" + sourcePath + "'";
   std::shared_ptr<tbhost::Image> sourceImage = toHostImage(source);
   releasePixels(source);
-  if (!connectFrameInputs(job, frame, error)) return false;
-  job.step = "cannot match '" + sourcePath + "'";
+  if (!connectFrameInputs(job, frame, source.width, source.height, error)) return false;
   instance.setImage(kClipSource, time, sourceImage);
   auto outputImage = tbhost::Image::rgbaFloat(source.width, source.height);
   instance.setImage(kClipOutput, time, outputImage);
 
-  const OfxStatus status = renderFrame(instance, time, source.width, source.height, job.threads);
+  const OfxStatus status = renderFrame(job.plugin, time, source.width, source.height, job.threads);
   if (status != kOfxStatOK) {
     error = "the plug-in failed to render " + (job.sequence ? "frame " + std::to_string(frame) : "the picture") +
             " (status " + std::to_string(status) + ")";
@@ -315,7 +243,10 @@ int finishJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   else
     out << "wrote " << o.output << "\n";
   if (!o.compare.empty() && !job.compare.isSequence()) out << "wrote " << o.compare << "\n";
-  job.plugin.instance.destroy();
+  {
+    const auto quiet = quietPlugin(job.plugin);
+    job.plugin.instance.destroy();
+  }
   return kExitOk;
 }
 
@@ -323,11 +254,9 @@ int runJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   const MatchOptions &o = job.o;
   // Everything that can be checked is checked before any file is written.
   std::string error = planFrames(o, job.frames);
-  if (error.empty()) error = checkOutputs(job);
-  if (error.empty()) error = checkInputs(job);
-  if (error.empty()) error = checkNameClashes(job);
+  if (error.empty()) error = checkMatchJob(job);
   if (!error.empty()) return fail(err, error);
-  if (!startPlugin(job, error) || !connectStills(job, error)) return fail(err, error);
+  if (!startPlugin(job, error) || !readStills(job, error)) return fail(err, error);
 
   Progress progress(err, job.frames.size(), job.sequence && &err == &std::cerr && stderrIsTerminal(),
                     o.quiet || !job.sequence);

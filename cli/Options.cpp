@@ -90,6 +90,29 @@ class ArgWalker {
   bool onlyPlain_ = false;
 };
 
+// What the grade's values may be; the low end of the powers is open.
+struct GradeRange {
+  double low;
+  double high;
+  bool lowIncluded;
+};
+const GradeRange kSlopeRange = {0, 100, true};
+const GradeRange kOffsetRange = {-10, 10, true};
+const GradeRange kPowerRange = {0, 10, false};
+const GradeRange kSaturationRange = {0, 10, true};
+
+bool inRange(const GradeRange &r, double v) { return (r.lowIncluded ? v >= r.low : v > r.low) && v <= r.high; }
+
+std::string rangeText(const GradeRange &r) {
+  auto text = [](double v) {
+    std::string t = std::to_string(v);
+    t.erase(t.find_last_not_of('0') + 1);
+    if (!t.empty() && t.back() == '.') t.pop_back();
+    return t;
+  };
+  return (r.lowIncluded ? "from " : "above ") + text(r.low) + (r.lowIncluded ? " to " : " up to ") + text(r.high);
+}
+
 bool parseMix(const std::string &text, double &value) { return parseNumber(text, value) && value >= 0.0 && value <= 1.0; }
 
 }  // namespace
@@ -140,12 +163,13 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
                                        "--depth",    "--plugin"};
   while (walker.next(name, value, inlineValue)) {
     if (name.empty()) {
+      if (value.empty()) return "an empty argument names no file";
       plain.push_back(value);
       continue;
     }
-    if (name == "--quiet" || name == "-q") {
+    if (name == "--quiet" || name == "-q" || name == "--verbose" || name == "-v") {
       if (inlineValue) return "option '" + name + "' takes no value";
-      o.quiet = true;
+      (name == "--quiet" || name == "-q" ? o.quiet : o.verbose) = true;
       continue;
     }
     bool known = false;
@@ -202,25 +226,21 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
 }
 
 std::string planFrames(const MatchOptions &o, std::vector<int> &frames) {
-  const FramePattern source(o.source), reference(o.reference), output(o.output);
-  const FramePattern sourceMask(o.sourceMask), referenceMask(o.referenceMask), compare(o.compare);
-  const bool sequence = source.isSequence();
-  if (sequence && !o.framesGiven)
-    return "SOURCE '" + o.source + "' names a sequence: give its frames with --frames FIRST-LAST";
-  if (!sequence && o.framesGiven)
+  frames.assign(1, 0);
+  // Without --frames every name is a still, '#' and "%d" in it or not.
+  if (!o.framesGiven) return std::string();
+  const FramePattern source(o.source, true), output(o.output, true);
+  if (!source.isSequence())
     return "--frames needs a SOURCE with a frame number pattern, such as shot.%04d.exr or shot.####.exr";
-  if (sequence && !output.isSequence()) return "OUTPUT '" + o.output + "' needs a frame number pattern, as SOURCE has one";
-  if (!sequence) {
-    for (const FramePattern *p : {&reference, &output, &sourceMask, &referenceMask, &compare})
-      if (p->isSequence()) return "'" + p->text() + "' has a frame number pattern, but SOURCE is a still";
+  if (!output.isSequence()) return "OUTPUT '" + o.output + "' needs a frame number pattern, as SOURCE has one";
+  for (const std::string *name : {&o.source, &o.reference, &o.output, &o.sourceMask, &o.referenceMask, &o.compare}) {
+    const FramePattern p(*name, true);
+    if (p.isSequence() && p.width() > kMaxFrameDigits)
+      return "the frame number field of '" + *name + "' is wider than " + std::to_string(kMaxFrameDigits) + " digits";
   }
+  if (static_cast<long long>(o.lastFrame) - o.firstFrame >= 1000000) return "--frames names too many frames";
   frames.clear();
-  if (sequence) {
-    if (static_cast<long long>(o.lastFrame) - o.firstFrame >= 1000000) return "--frames names too many frames";
-    for (int f = o.firstFrame; f <= o.lastFrame; ++f) frames.push_back(f);
-  } else {
-    frames.push_back(0);
-  }
+  for (int f = o.firstFrame; f <= o.lastFrame; ++f) frames.push_back(f);
   return std::string();
 }
 
@@ -231,6 +251,7 @@ std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions
   bool inlineValue = false;
   while (walker.next(name, value, inlineValue)) {
     if (name.empty()) {
+      if (value.empty()) return "an empty argument names no file";
       plain.push_back(value);
       continue;
     }
@@ -241,12 +262,15 @@ std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions
     if (name == "-o" || name == "--output") {
       o.output = value;
     } else if (name == "--slope" || name == "--offset" || name == "--power") {
+      // Bounded, so that every result is a finite number.
+      const GradeRange &range = name == "--slope" ? kSlopeRange : name == "--offset" ? kOffsetRange : kPowerRange;
       double *target = name == "--slope" ? o.slope : name == "--offset" ? o.offset : o.power;
-      if (!parseTriple(value, target)) return badValue(name, value, "R,G,B or one number");
-      if (name == "--power" && (target[0] <= 0 || target[1] <= 0 || target[2] <= 0))
-        return badValue(name, value, "powers above 0");
+      if (!parseTriple(value, target) || !inRange(range, target[0]) || !inRange(range, target[1]) ||
+          !inRange(range, target[2]))
+        return badValue(name, value, "R,G,B or one number, " + rangeText(range));
     } else if (name == "--saturation") {
-      if (!parseNumber(value, o.saturation) || o.saturation < 0) return badValue(name, value, "a number of 0 or more");
+      if (!parseNumber(value, o.saturation) || !inRange(kSaturationRange, o.saturation))
+        return badValue(name, value, "a number " + rangeText(kSaturationRange));
     } else if (name == "--depth") {
       if (!parseDepth(value, o.depth)) return badValue(name, value, "use 8, 16, half or float");
       o.depthGiven = true;
@@ -258,12 +282,14 @@ std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions
   return std::string();
 }
 
-std::string parseDescribeOptions(const std::vector<std::string> &args, std::string &plugin) {
+std::string parseDescribeOptions(const std::vector<std::string> &args, DescribeOptions &o) {
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--plugin" && i + 1 < args.size() && !args[i + 1].empty()) {
-      plugin = args[++i];
+      o.plugin = args[++i];
     } else if (args[i].compare(0, 9, "--plugin=") == 0 && args[i].size() > 9) {
-      plugin = args[i].substr(9);
+      o.plugin = args[i].substr(9);
+    } else if (args[i] == "--verbose" || args[i] == "-v") {
+      o.verbose = true;
     } else {
       return args[i] == "--plugin" ? "option '--plugin' needs a value" : "unknown option '" + args[i] + "'";
     }

@@ -33,6 +33,12 @@ struct MatchOptions {
   bool depthGiven = false;
   FileDepth depth = FileDepth::Float;
   bool quiet = false;
+  bool verbose = false;  // the plug-in's debug lines shown
+};
+
+struct DescribeOptions {
+  std::string plugin;
+  bool verbose = false;
 };
 
 struct GradeOptions {
@@ -49,12 +55,13 @@ struct GradeOptions {
 // Each returns "" on success, else the message for the user.
 std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions &options);
 std::string parseGradeOptions(const std::vector<std::string> &args, GradeOptions &options);
-// `describe [--plugin BUNDLE]`.
-std::string parseDescribeOptions(const std::vector<std::string> &args, std::string &plugin);
+// `describe [--plugin BUNDLE] [--verbose]`.
+std::string parseDescribeOptions(const std::vector<std::string> &args, DescribeOptions &options);
 
-// The frames of a match: the checks of SOURCE, OUTPUT and the other names
-// against --frames, and the frame numbers to render (one frame, 0, for a
-// still). "" on success, else the message for the user.
+// The frames of a match: with --frames, the checks of the frame number
+// patterns of SOURCE, OUTPUT and the other names, and the frame numbers to
+// render; without, one frame, 0, of stills. "" on success, else the message
+// for the user.
 std::string planFrames(const MatchOptions &options, std::vector<int> &frames);
 
 // "8", "16", "half", "float"; false for anything else.

@@ -205,6 +205,82 @@ std::string signalName(int signal) {
   }
 }
 
+#if defined(_WIN32)
+
+StderrFilter::StderrFilter(const std::string &) {}
+StderrFilter::~StderrFilter() {}
+
+#else
+
+namespace {
+
+void writeAll(int fd, const char *data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+}  // namespace
+
+StderrFilter::StderrFilter(const std::string &prefix) {
+  int ends[2];
+  if (::pipe(ends) != 0) return;
+  std::fflush(stderr);
+  saved_ = ::dup(2);
+  if (saved_ < 0 || ::dup2(ends[1], 2) < 0) {
+    if (saved_ >= 0) ::close(saved_);
+    saved_ = -1;
+    ::close(ends[0]);
+    ::close(ends[1]);
+    return;
+  }
+  ::close(ends[1]);
+  readEnd_ = ends[0];
+  const int from = readEnd_, to = saved_;
+  auto forward = [from, to, prefix] {
+    std::string line;
+    char buffer[4096];
+    auto pass = [&] {
+      if (line.compare(0, prefix.size(), prefix) != 0) writeAll(to, line.data(), line.size());
+      line.clear();
+    };
+    for (;;) {
+      const ssize_t n = ::read(from, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      for (ssize_t i = 0; i < n; ++i) {
+        line += buffer[i];
+        if (buffer[i] == '\n') pass();
+      }
+    }
+    if (!line.empty()) pass();
+  };
+  try {
+    reader_ = std::thread(forward);
+  } catch (...) {
+    // No thread to read the pipe: nothing is held back.
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    ::close(readEnd_);
+    saved_ = readEnd_ = -1;
+  }
+}
+
+StderrFilter::~StderrFilter() {
+  if (saved_ < 0) return;
+  std::fflush(stderr);
+  ::dup2(saved_, 2);  // the last write end of the pipe closes: the reader sees its end
+  reader_.join();
+  ::close(readEnd_);
+  ::close(saved_);
+}
+
+#endif
+
 void ignoreFileSizeSignal() {
 #if defined(SIGXFSZ)
   std::signal(SIGXFSZ, SIG_IGN);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <thread>
 
 namespace tbcli {
 
@@ -34,6 +35,23 @@ void catchInterruptions();
 int interruption();
 // "SIGINT", "SIGTERM", ...
 std::string signalName(int signal);
+// While it lives, lines written to the standard error stream (file
+// descriptor 2, where the plug-in's debug lines go) that start with
+// `prefix` are held back; everything else passes. Where the plug-in's lines
+// go elsewhere (the debugger's channel on Windows) it does nothing.
+class StderrFilter {
+ public:
+  explicit StderrFilter(const std::string &prefix);
+  ~StderrFilter();
+  StderrFilter(const StderrFilter &) = delete;
+  StderrFilter &operator=(const StderrFilter &) = delete;
+
+ private:
+  int saved_ = -1;     // the real standard error stream
+  int readEnd_ = -1;   // of the pipe that stands in for it
+  std::thread reader_;
+};
+
 // A write past the file size limit fails with an error instead of ending
 // the process.
 void ignoreFileSizeSignal();

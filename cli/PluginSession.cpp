@@ -48,10 +48,23 @@ std::string findBundle(const std::string &plugin, std::string &error) {
   return std::string();
 }
 
+PluginSession::~PluginSession() {
+  const auto quiet = quietPlugin(*this);
+  host.reset();
+}
+
+std::unique_ptr<StderrFilter> quietPlugin(const PluginSession &session) {
+  return session.verbose ? nullptr : std::unique_ptr<StderrFilter>(new StderrFilter("Tintbridge: "));
+}
+
 bool openSession(const std::string &plugin, bool makeInstance, PluginSession &session, std::string &error) {
   const std::string bundle = findBundle(plugin, error);
   if (bundle.empty()) return false;
-  session.host.reset(new tbhost::Host(bundle));
+  // A bare module name is a file here, not one for the loader to search for.
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(bundle, ec);
+  const auto quiet = quietPlugin(session);
+  session.host.reset(new tbhost::Host(ec ? bundle : absolute.string()));
   const OfxStatus status = session.host->load();
   if (status != kOfxStatOK) {
     const std::string why = session.host->lastError();
@@ -69,7 +82,9 @@ bool openSession(const std::string &plugin, bool makeInstance, PluginSession &se
   return true;
 }
 
-OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int height, int threads) {
+OfxStatus renderFrame(PluginSession &session, double time, int width, int height, int threads) {
+  tbhost::Instance &instance = session.instance;
+  const auto quiet = quietPlugin(session);
   if (threads <= 1 || height < 2) return instance.render(time, OfxRectI{0, 0, width, height});
   const int tiles = std::min(height, threads * 4);
   std::atomic<int> next{0};
@@ -119,7 +134,10 @@ bool pressExport(PluginSession &session, const std::string &button, const std::s
                  const std::string &finalPath, std::vector<std::string> &notes, std::string &error) {
   session.instance.setParam(kParamExportPath, temp);
   session.host->clearMessages();
-  session.instance.instanceChanged(button);
+  {
+    const auto quiet = quietPlugin(session);
+    session.instance.instanceChanged(button);
+  }
   error.clear();
   for (const tbhost::Message &m : session.host->messages()) {
     std::string text = m.text;

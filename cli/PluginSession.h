@@ -9,14 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "cli/Platform.h"
 #include "host/Host.h"
 
 namespace tbcli {
 
 struct PluginSession {
+  PluginSession() = default;
+  PluginSession(const PluginSession &) = delete;
+  PluginSession &operator=(const PluginSession &) = delete;
+  ~PluginSession();  // unloads the plug-in, quietly unless verbose
+
+  bool verbose = false;  // the plug-in's debug lines ("Tintbridge: ...") are shown
   std::unique_ptr<tbhost::Host> host;
   tbhost::Instance instance;
 };
+
+// For the life of the object the plug-in's debug lines are held back,
+// unless the session is verbose. Every call into the plug-in is made under
+// one; what the plug-in says to the user comes through the host's messages.
+std::unique_ptr<StderrFilter> quietPlugin(const PluginSession &session);
 
 // The bundle to load: `plugin` when given, else the first that exists of the
 // bundle beside this executable's build tree, the installed one beside it,
@@ -31,7 +43,7 @@ bool openSession(const std::string &plugin, bool makeInstance, PluginSession &se
 // Renders the whole of a width x height frame: at once on one thread, else
 // as bands of rows that `threads` threads take in turn, as a host does with a
 // fully safe effect. An interruption stops it between tiles (kOfxStatFailed).
-OfxStatus renderFrame(tbhost::Instance &instance, double time, int width, int height, int threads);
+OfxStatus renderFrame(PluginSession &session, double time, int width, int height, int threads);
 
 // Passes on the messages the plug-in raised since the last call, errors to
 // `err`, the rest to `out`, and forgets them.

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -60,8 +61,21 @@ inline const char *bundleBinary() {
   return TINTBRIDGE_BUNDLE_BINARY;
 }
 
-// A scratch folder of this process, made once; HOME points into it so that
-// the default export folder (the documents folder) lies inside it too.
+// The scratch folder to remove when the fuzzer finishes its runs; kept
+// apart from scratchFolder()'s string, which is gone by then.
+inline std::string *&scratchToRemove() {
+  static std::string *path = nullptr;
+  return path;
+}
+
+inline void removeScratchFolder() {
+  std::error_code ec;
+  if (scratchToRemove() != nullptr) std::filesystem::remove_all(*scratchToRemove(), ec);
+}
+
+// A scratch folder of this process, made once and removed at exit; HOME
+// points into it so that the default export folder (the documents folder)
+// lies inside it too.
 inline const std::string &scratchFolder() {
   static const std::string folder = [] {
     char pattern[] = "/tmp/tintbridge-fuzz-XXXXXX";
@@ -74,6 +88,8 @@ inline const std::string &scratchFolder() {
     ::setenv("HOME", (f + "/home").c_str(), 1);
     ::unsetenv("XDG_DOCUMENTS_DIR");
     ::unsetenv("XDG_CONFIG_HOME");
+    scratchToRemove() = new std::string(f);
+    std::atexit(removeScratchFolder);
     return f;
   }();
   return folder;

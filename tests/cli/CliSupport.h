@@ -175,7 +175,8 @@ inline std::map<std::string, std::string> folderContents(const std::string &fold
   std::map<std::string, std::string> out;
   for (const auto &e : fs::directory_iterator(folder)) {
     std::string &entry = out[e.path().filename().string()];
-    if (!fs::is_regular_file(e.path())) {
+    std::error_code ec;
+    if (!fs::is_regular_file(e.path(), ec)) {
       entry = "not a file";
       continue;
     }
@@ -214,6 +215,14 @@ class SmallDisk {
     while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) size += block.size();
     std::fclose(f);
     fs::resize_file(filler, size > leave ? size - leave : 0);
+  }
+  // No file can be made on it any more: remounted read-only, or where it is
+  // not mounted, its folder without write permission. False where neither
+  // stops this process (root without a mount of its own).
+  bool makeReadOnly() {
+    if (mounted_) return ::mount("tintbridge-test", folder_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    return ::geteuid() != 0;
   }
   // With a mounted disk nothing; else a size limit of `leave` bytes for the
   // command's files.

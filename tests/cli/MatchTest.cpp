@@ -145,10 +145,13 @@ TEST(Threads, FourThreadsGiveTheSamePixelsAsOne) {
   ScratchDir dir;
   ASSERT_TRUE(writeFile(dir / "src.exr", makePicture(203, 157, 3), OIIO::TypeDesc::FLOAT, 4));
   ASSERT_TRUE(writeFile(dir / "ref.exr", makePicture(120, 90, 8), OIIO::TypeDesc::FLOAT, 4));
+  // Same Frame pairs the pixels of two grades of one picture: one size.
+  ASSERT_TRUE(writeFile(dir / "graded.exr", makePicture(203, 157, 8), OIIO::TypeDesc::FLOAT, 4));
   for (const char *mode : {"different", "same"}) {
-    const RunResult one = runTool({"match", dir / "src.exr", dir / "ref.exr", "-o", dir / "one.exr", "--mode", mode,
+    const std::string reference = dir / (std::string(mode) == "same" ? "graded.exr" : "ref.exr");
+    const RunResult one = runTool({"match", dir / "src.exr", reference, "-o", dir / "one.exr", "--mode", mode,
                                    "--threads", "1"});
-    const RunResult four = runTool({"match", dir / "src.exr", dir / "ref.exr", "-o", dir / "four.exr", "--mode", mode,
+    const RunResult four = runTool({"match", dir / "src.exr", reference, "-o", dir / "four.exr", "--mode", mode,
                                     "--threads", "4"});
     ASSERT_EQ(one.status, 0) << one.err;
     ASSERT_EQ(four.status, 0) << four.err;
