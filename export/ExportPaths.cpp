@@ -25,9 +25,35 @@ bool appendWhole(char *buffer, size_t length, const char *text) {
   return true;
 }
 
-void formatFileName(char *name, size_t capacity, const std::tm &stamp, const char *extension) {
-  std::snprintf(name, capacity, "Tintbridge_%04d%02d%02d_%02d%02d%02d%s", stamp.tm_year + 1900, stamp.tm_mon + 1,
-                stamp.tm_mday, stamp.tm_hour, stamp.tm_min, stamp.tm_sec, extension);
+// Room for the time-stamped name of any stamp, out-of-range fields included.
+constexpr size_t kFileNameCapacity = 128;
+
+// The time-stamped name, computed in 64 bits so that no field overflows;
+// false when it does not fit whole.
+bool formatFileName(char *name, size_t capacity, const std::tm &stamp, const char *extension) {
+  const int length = std::snprintf(name, capacity, "Tintbridge_%04lld%02lld%02d_%02d%02d%02d%s",
+                                   static_cast<long long>(stamp.tm_year) + 1900,
+                                   static_cast<long long>(stamp.tm_mon) + 1, stamp.tm_mday, stamp.tm_hour,
+                                   stamp.tm_min, stamp.tm_sec, extension);
+  return length >= 0 && static_cast<size_t>(length) < capacity;
+}
+
+// The documents folder (or the fixed fallback) plus the time-stamped name
+// with `extension`; false when the whole path does not fit in `capacity`.
+bool formatDefaultPath(char *buffer, size_t capacity, const std::tm &stamp, const char *extension) {
+  if (buffer == nullptr || capacity == 0) return false;
+  char folder[kExportPathCapacity];
+  std::memset(folder, 0, sizeof folder);
+  if (!documentsFolder(folder, sizeof folder)) {
+    std::snprintf(folder, sizeof folder, "%s", fallbackExportFolder());
+  }
+  const size_t folderLength = std::strlen(folder);
+  const bool needSeparator = folderLength == 0 || !isPathSeparator(folder[folderLength - 1]);
+  char name[kFileNameCapacity];
+  if (!formatFileName(name, sizeof name, stamp, extension)) return false;
+  const char separator[2] = {needSeparator ? pathSeparator() : '\0', '\0'};
+  const int length = std::snprintf(buffer, capacity, "%s%s%s", folder, separator, name);
+  return length >= 0 && static_cast<size_t>(length) < capacity;
 }
 
 }  // namespace
@@ -54,30 +80,16 @@ std::tm exportTimeStamp() {
 }
 
 bool formatDefaultExportPath(char *buffer, size_t capacity, const std::tm &stamp) {
-  if (buffer == nullptr || capacity == 0) return false;
-  char folder[kExportPathCapacity];
-  std::memset(folder, 0, sizeof folder);
-  if (!documentsFolder(folder, sizeof folder)) {
-    std::snprintf(folder, sizeof folder, "%s", fallbackExportFolder());
-  }
-  const size_t folderLength = std::strlen(folder);
-  const bool needSeparator = folderLength == 0 || !isPathSeparator(folder[folderLength - 1]);
-  char name[64];
-  formatFileName(name, sizeof name, stamp, ".cube");
-  const char separator[2] = {needSeparator ? pathSeparator() : '\0', '\0'};
-  const int length = std::snprintf(buffer, capacity, "%s%s%s", folder, separator, name);
-  return length >= 0 && static_cast<size_t>(length) < capacity;
+  return formatDefaultPath(buffer, capacity, stamp, ".cube");
 }
 
 bool resolveExportPath(const char *userPath, ExportKind kind, const std::tm &stamp, char *buffer) {
   std::memset(buffer, 0, kExportPathCapacity);
   if (userPath == nullptr || userPath[0] == '\0') {
-    if (!formatDefaultExportPath(buffer, kExportPathCapacity, stamp)) {
-      buffer[0] = '\0';
+    if (!formatDefaultPath(buffer, kExportPathCapacity, stamp, kind == ExportKind::Cube ? ".cube" : ".cdl")) {
+      std::memset(buffer, 0, kExportPathCapacity);
       return false;
     }
-    const size_t length = std::strlen(buffer);
-    if (kind == ExportKind::Cdl && endsWith(buffer, length, ".cube")) std::memcpy(buffer + length - 5, ".cdl", 5);
     return true;
   }
 
@@ -89,9 +101,9 @@ bool resolveExportPath(const char *userPath, ExportKind kind, const std::tm &sta
   bool ok = true;
   const char last = buffer[length - 1];
   if (last == '/' || last == '\\') {
-    char name[64];
-    formatFileName(name, sizeof name, stamp, kind == ExportKind::Cube ? ".cube" : ".cdl");
-    ok = appendWhole(buffer, length, name);
+    char name[kFileNameCapacity];
+    ok = formatFileName(name, sizeof name, stamp, kind == ExportKind::Cube ? ".cube" : ".cdl") &&
+         appendWhole(buffer, length, name);
   } else if (endsWith(buffer, length, ".cube")) {
     if (kind == ExportKind::Cdl) std::memcpy(buffer + length - 5, ".cdl", 5);
   } else if (endsWith(buffer, length, ".cdl")) {
@@ -105,7 +117,7 @@ bool resolveExportPath(const char *userPath, ExportKind kind, const std::tm &sta
 
 void defaultExportPath(char *buffer, size_t capacity) {
   if (buffer == nullptr || capacity == 0) return;
-  char full[kExportPathCapacity + 64];
+  char full[kExportPathCapacity + kFileNameCapacity];
   std::memset(full, 0, sizeof full);
   formatDefaultExportPath(full, sizeof full, exportTimeStamp());
   // The documented contract: cut to what the caller's buffer holds.
