@@ -27,7 +27,7 @@ namespace {
 // rows, so that a read outside them is caught.
 struct TestImage {
   std::vector<float> storage;
-  ImageView view{nullptr, 0, 0, 0, 0};
+  MaskView view{};
   int rowFloats = 0;
   bool bottomUp = false;
 
@@ -46,7 +46,8 @@ void layOut(TestImage &image, int width, int height, int components, FuzzedDataP
   const int rowBytes = image.rowFloats * 4;
   float *origin = image.storage.empty() ? nullptr : image.storage.data();
   if (origin != nullptr && image.bottomUp) origin += static_cast<size_t>(rows - 1) * image.rowFloats;
-  image.view = ImageView{origin, width, height, image.bottomUp ? -rowBytes : rowBytes, components};
+  static_cast<ImageView &>(image.view) =
+      ImageView{origin, width, height, image.bottomUp ? -rowBytes : rowBytes, components};
 }
 
 float channelFromFuzz(FuzzedDataProvider &fdp) {
@@ -105,15 +106,13 @@ TestImage maskFromFuzz(FuzzedDataProvider &fdp) {
   return mask;
 }
 
-// The mask value that the statistics weigh the sample at (x, y) of a
-// width x height image by: the mask is read at the proportional position
-// (the same position for a mask of the image's size), its alpha for four
-// components and its first component otherwise; no mask weighs 1, a position
-// outside it 0.
-float maskValueAt(const MaskView *mask, int64_t x, int64_t y, int width, int height) {
+// The mask value that the statistics weigh the sample at pixel (x, y) of the
+// image by: the mask's pixel at the same place, its alpha for four components
+// and its first component otherwise; no mask weighs 1, a pixel outside it 0.
+float maskValueAt(const MaskView *mask, int64_t x, int64_t y) {
   if (mask == nullptr || mask->pixels == nullptr) return 1.0f;
-  const int64_t mx = mask->width == width ? x : mask->width * x / width;
-  const int64_t my = mask->height == height ? y : mask->height * y / height;
+  const int64_t mx = x - mask->originX;
+  const int64_t my = y - mask->originY;
   if (mx < 0 || mx >= mask->width || my < 0 || my >= mask->height) return 0.0f;
   const float *p = pixelAt(*mask, mx, my);
   return mask->componentCount == 4 ? p[3] : p[0];
@@ -132,7 +131,7 @@ TestImage leftOut(const TestImage &image, const MaskView *original, const float 
     for (int x = 0; x < width; ++x) {
       float *p = out.pixel(x, y);
       const bool finite = std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]);
-      mask.pixel(x, y)[0] = finite ? maskValueAt(original, x, y, width, height) : 0.0f;
+      mask.pixel(x, y)[0] = finite ? maskValueAt(original, x, y) : 0.0f;
       if (!finite)
         for (int c = 0; c < 3; ++c) p[c] = fill[c];
     }
