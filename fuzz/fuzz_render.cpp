@@ -7,8 +7,9 @@
 // given; every fetched image was released exactly once; nothing was written
 // outside any image, outside the render window, or into an input; the output
 // is finite and within [0, 1] wherever the Source was; without a Reference,
-// or for a channel whose strength is 0, the output is the clamped Source;
-// and the host's memory blocks are all given back at destroy.
+// or for a channel whose strength is 0, the output is the clamped Source; at
+// a master mix of 0 or less it is the Source as it is; and the host's memory
+// blocks are all given back at destroy.
 #include "fuzz/FuzzSupport.h"
 #include "plugin/Names.h"
 
@@ -48,6 +49,10 @@ std::shared_ptr<Image> imageAt(const ClipSetup &clip, double time) {
 bool usableColour(const std::shared_ptr<Image> &image) {
   return image && image->data() != nullptr && image->components() != tbhost::Components::Alpha;
 }
+
+// An input the host hands over in a format its clip supports: an Alpha
+// picture on a colour clip arrives as RGB(A).
+bool usableInput(const std::shared_ptr<Image> &image) { return image && image->data() != nullptr; }
 
 double pickTime(FuzzedDataProvider &fdp) {
   switch (fdp.ConsumeIntegralInRange<int>(0, 5)) {
@@ -94,7 +99,8 @@ void checkLedger(const Instance &inst, const tbhost::Host &h) {
 }
 
 void checkOutput(const Image &out, const std::vector<unsigned char> &before, const OfxRectI &window,
-                 const std::shared_ptr<Image> &src, bool rendered, bool referenceUsed, const float strengths[3]) {
+                 const std::shared_ptr<Image> &src, bool rendered, bool referenceUsed, const float strengths[3],
+                 bool unchanged) {
   const OfxRectI b = out.bounds();
   const int outChannels = tbhost::componentCount(out.components());
   const size_t bpp = static_cast<size_t>(out.bytesPerPixel());
@@ -121,6 +127,13 @@ void checkOutput(const Image &out, const std::vector<unsigned char> &before, con
       const int srcChannels = tbhost::componentCount(src->components());
       float s[4];
       for (int c = 0; c < srcChannels; ++c) s[c] = src->get(x, y, c);
+      if (unchanged) {
+        // A master mix of 0 or less writes the Source as it is.
+        for (int c = 0; c < 3 && exact; ++c)
+          FUZZ_CHECK(sameFloat(o[c], s[c]), "output (%d, %d) channel %d is %g, not the Source's %g at no mix", x, y,
+                     c, static_cast<double>(o[c]), static_cast<double>(s[c]));
+        continue;
+      }
       if (inUnit(s[0]) && inUnit(s[1]) && inUnit(s[2])) {
         for (int c = 0; c < 3; ++c)
           FUZZ_CHECK(inUnit(o[c]), "output (%d, %d) channel %d is %g for a Source of (%g, %g, %g)", x, y, c,
@@ -229,13 +242,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       images[i] = imageAt(clips[i], args.time);
       if (images[i]) before[i] = pixelBytes(*images[i]);
     }
-    const bool renderable = usableColour(images[kSource]) && usableColour(images[kOutput]);
-    const bool referenceUsed = renderable && usableColour(images[kReference]);
+    const bool renderable = usableInput(images[kSource]) && usableColour(images[kOutput]);
+    const bool referenceUsed = renderable && usableInput(images[kReference]);
 
     const OfxStatus status = inst.render(args);
     FUZZ_CHECK(status == (renderable ? kOfxStatOK : kOfxStatFailed),
                "render at %g returned %d with a Source %s and an Output %s", args.time, status,
-               images[kSource] ? (usableColour(images[kSource]) ? "usable" : "unusable") : "absent",
+               images[kSource] ? (usableInput(images[kSource]) ? "usable" : "unusable") : "absent",
                images[kOutput] ? (usableColour(images[kOutput]) ? "usable" : "unusable") : "absent");
     checkLedger(inst, h);
     for (int i = 0; i < 5; ++i) {
@@ -245,8 +258,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         FUZZ_CHECK(pixelBytes(*images[i]) == before[i], "the %s image was written to", kClips[i]);
     }
     const Image &out = *images[kOutput];
-    if (out.data() != nullptr)
-      checkOutput(out, before[kOutput], window, images[kSource], status == kOfxStatOK, referenceUsed, mix);
+    // The converted pixels of an Alpha Source are the host's; the output is
+    // checked against Sources delivered as they are.
+    if (out.data() != nullptr && usableColour(images[kSource]) == usableInput(images[kSource]))
+      checkOutput(out, before[kOutput], window, images[kSource], status == kOfxStatOK, referenceUsed, mix,
+                  strength[0] <= 0.0);
 
     if (fdp.ConsumeBool()) {
       const tbhost::IdentityResult id = inst.isIdentity(time, args.window);
