@@ -3,7 +3,6 @@
 #include "plugin/RenderAction.h"
 
 #include <memory>
-#include <utility>
 
 #include "lut/Mix.h"
 #include "lut/PixelKernels.h"
@@ -49,10 +48,10 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
   RenderImages held;
   ClipImage *images = held.images;
   for (int i = 0; i < kImageCount; ++i) images[i].handle = fetchImage(clips[i], time);
-  for (int i = 0; i < kImageCount; ++i) {
-    ClipImage read = readImage(images[i].handle, i == kSourceMask || i == kReferenceMask);
-    images[i] = std::move(read);
-  }
+  // The handle is kept in `held` until the read succeeds, so it is released
+  // even when the read throws.
+  for (int i = 0; i < kImageCount; ++i)
+    images[i] = readImage(images[i].handle, i == kSourceMask || i == kReferenceMask);
   if (!images[kSource].usable || !images[kOutput].usable) return kOfxStatFailed;
 
   const double strength = paramDoubleAt(instance->strengthParam, time, 1.0);
