@@ -21,5 +21,15 @@ constexpr const char *kParamExportPath = "exportPath";
 constexpr const char *kParamExportButton = "exportButton";
 constexpr const char *kParamExportCdlButton = "exportCDLButton";
 constexpr const char *kParamRebuildButton = "rebuildButton";
+// Analysis over several frames, after the ten above so that saved projects
+// keep their order.
+constexpr const char *kParamAnalysis = "analysis";
+constexpr const char *kParamAnalysisStart = "analysisStart";
+constexpr const char *kParamAnalysisEnd = "analysisEnd";
+constexpr const char *kParamAnalysisFrames = "analysisFrames";
+constexpr const char *kParamAnalysisWindow = "analysisWindow";
+
+// "analysis" option index.
+enum : int { kAnalysisEveryFrame = 0, kAnalysisFrameRange = 1, kAnalysisRollingWindow = 2 };
 
 #endif
