@@ -80,7 +80,12 @@ struct HeldImage {
   ClipImage image;
   HeldImage(OfxImageClipHandle clip, double time, bool isMask) {
     image.handle = fetchImage(clip, time);
-    image = readImage(image.handle, isMask);
+    try {
+      image = readImage(image.handle, isMask);
+    } catch (...) {
+      releaseImage(image);  // a constructor that throws runs no destructor
+      throw;
+    }
   }
   ~HeldImage() { releaseImage(image); }
   HeldImage(const HeldImage &) = delete;
@@ -89,45 +94,37 @@ struct HeldImage {
 
 enum class Read { Absent, Ready, NoMemory };
 
-// A clip's image at `time` as RGBA float; `placed` keeps its bounds for a
-// mask. The host's image is given back before this returns.
-Read readFloat(OfxImageClipHandle clip, double time, const double renderScale[2], bool &covers, FloatImage &out,
-               bool &premultiplied, ClipImage &placed) {
-  if (clip == nullptr) return Read::Absent;
-  HeldImage held(clip, time, false);
+// A fetched colour image as RGBA float (a view of the host's pixels when
+// they already are), noting whether it covers its clip.
+Read readFloat(const HeldImage &held, OfxImageClipHandle clip, double time, const double renderScale[2],
+               bool &covers, FloatImage &out) {
   if (!held.image.usable) return Read::Absent;
   if (!coversClip(held.image, clip, time, renderScale)) covers = false;
-  premultiplied = held.image.premultiplied;
-  placed.pixels = held.image.pixels;
-  placed.pixels.data = nullptr;
-  return floatImage(held.image.pixels, 4, out, premultiplied) ? Read::Ready : Read::NoMemory;
+  return floatImage(held.image.pixels, 4, out, held.image.premultiplied) ? Read::Ready : Read::NoMemory;
 }
 
-// A mask at `time` placed over `image`; false without memory.
-bool readMask(OfxImageClipHandle clip, double time, const double renderScale[2], const ClipImage &image, bool &covers,
-              FloatImage &storage, MaskView &view, bool &present) {
-  present = false;
-  HeldImage held(clip, time, true);
-  if (!held.image.usable) return true;
-  if (!coversClip(held.image, clip, time, renderScale)) covers = false;
-  present = true;
-  return maskOver(held.image, image, storage, view);
-}
-
-// The samples of one clip at `time`, measured with its mask.
-Read measureClip(OfxImageClipHandle clip, OfxImageClipHandle mask, bool useMask, double time,
+// The samples of one clip at `time`, with its mask at the same time. The
+// images are held until their samples are taken.
+Read measureClip(OfxImageClipHandle clip, OfxImageClipHandle maskClip, bool useMask, double time,
                  const double renderScale[2], bool &covers, ClipSamples &samples, bool &has) {
+  if (clip == nullptr) return Read::Absent;
+  HeldImage image(clip, time, false);
   FloatImage pixels;
-  bool premultiplied = false;
-  ClipImage placed;
-  const Read read = readFloat(clip, time, renderScale, covers, pixels, premultiplied, placed);
+  const Read read = readFloat(image, clip, time, renderScale, covers, pixels);
   if (read != Read::Ready) return read;
-  FloatImage maskStorage;
-  MaskView maskView;
-  bool maskPresent = false;
-  if (useMask && !readMask(mask, time, renderScale, placed, covers, maskStorage, maskView, maskPresent))
-    return Read::NoMemory;
-  gatherClipSamples(pixels.view, kColorSpaceLab, maskPresent ? &maskView : nullptr, samples);
+  if (useMask && maskClip != nullptr) {
+    HeldImage mask(maskClip, time, true);
+    if (mask.image.usable) {
+      if (!coversClip(mask.image, maskClip, time, renderScale)) covers = false;
+      FloatImage storage;
+      MaskView view;
+      if (!maskOver(mask.image, image.image, storage, view)) return Read::NoMemory;
+      gatherClipSamples(pixels.view, kColorSpaceLab, &view, samples);
+      has = true;
+      return Read::Ready;
+    }
+  }
+  gatherClipSamples(pixels.view, kColorSpaceLab, nullptr, samples);
   has = true;
   return Read::Ready;
 }
@@ -137,16 +134,17 @@ std::shared_ptr<const FrameMeasure> measureFrame(const MatchInstance &instance, 
                                                  const double renderScale[2], bool &covers) {
   auto measure = std::make_shared<FrameMeasure>();
   if (key.matchMode == kMatchSameFrame) {
-    FloatImage s, r;
-    bool sp = false, rp = false;
-    ClipImage placed;
-    const Read a = readFloat(instance.sourceClip, key.time, renderScale, covers, s, sp, placed);
-    if (a == Read::NoMemory) return nullptr;
-    if (a == Read::Absent) return measure;
-    const Read b = readFloat(instance.referenceClip, key.time, renderScale, covers, r, rp, placed);
-    if (b == Read::NoMemory) return nullptr;
-    if (b == Read::Absent) return measure;
-    gatherSameFramePairs(s.view, r.view, key.preserveMode, sp || rp, measure->pairs);
+    if (instance.sourceClip == nullptr || instance.referenceClip == nullptr) return measure;
+    HeldImage source(instance.sourceClip, key.time, false);
+    FloatImage s;
+    const Read a = readFloat(source, instance.sourceClip, key.time, renderScale, covers, s);
+    if (a != Read::Ready) return a == Read::NoMemory ? nullptr : measure;
+    HeldImage reference(instance.referenceClip, key.time, false);
+    FloatImage r;
+    const Read b = readFloat(reference, instance.referenceClip, key.time, renderScale, covers, r);
+    if (b != Read::Ready) return b == Read::NoMemory ? nullptr : measure;
+    gatherSameFramePairs(s.view, r.view, key.preserveMode,
+                         source.image.premultiplied || reference.image.premultiplied, measure->pairs);
     measure->hasPairs = true;
     return measure;
   }
