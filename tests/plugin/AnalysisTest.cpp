@@ -11,6 +11,7 @@
 #include "match/ClipStats.h"
 #include "match/LutBuilders.h"
 #include "plugin/Analysis.h"
+#include "plugin/FrameMeasures.h"
 #include "plugin/Names.h"
 #include "support/RenderSupport.h"
 
@@ -118,6 +119,32 @@ TEST(AnalysisPlan, FramesOfARangeAndAWindow) {
   rolling.choice = kAnalysisEveryFrame;
   planAnalysis(rolling, 20.0, 0.0, 20.0, p);
   EXPECT_TRUE(p.frames.empty());
+}
+
+TEST(FrameMeasures, TheLeastRecentlyUsedGoBeyondTheBudget) {
+  FrameMeasureStore store;
+  auto measure = [] {
+    auto m = std::make_shared<FrameMeasure>();
+    m->source.values.assign(1000, 0.5f);
+    return std::shared_ptr<const FrameMeasure>(m);
+  };
+  const size_t each = measureBytes(*measure());
+  store.budget = 3 * each;
+  FrameMeasureKey k[4];
+  for (int i = 0; i < 4; ++i) k[i].time = i;
+  for (int i = 0; i < 3; ++i) keepMeasure(store, k[i], measure());
+  ASSERT_TRUE(findMeasure(store, k[0]));  // now the most recent
+  keepMeasure(store, k[3], measure());     // drops frame 1
+  EXPECT_TRUE(findMeasure(store, k[0]) && findMeasure(store, k[2]) && findMeasure(store, k[3]));
+  EXPECT_FALSE(findMeasure(store, k[1]));
+  EXPECT_LE(store.bytes, store.budget);
+  // Another generation is another measurement.
+  FrameMeasureKey later = k[0];
+  later.generation = 1;
+  EXPECT_FALSE(findMeasure(store, later));
+  store.budget = each - 1;  // larger than the whole budget: not kept
+  keepMeasure(store, later, measure());
+  EXPECT_FALSE(findMeasure(store, later));
 }
 
 TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
