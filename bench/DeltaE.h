@@ -48,11 +48,15 @@ inline double ciede2000(double l1, double a1, double b1, double l2, double a2, d
   constexpr double kPi = 3.14159265358979323846;
   constexpr double kDeg = kPi / 180.0;
   constexpr double k25To7 = 6103515625.0;  // 25^7
-  const double cBar = 0.5 * (std::hypot(a1, b1) + std::hypot(a2, b2));
-  const double cBar7 = std::pow(cBar, 7.0);
+  auto pow7 = [](double v) {
+    const double v2 = v * v;
+    return v2 * v2 * v2 * v;
+  };
+  const double cBar = 0.5 * (std::sqrt(a1 * a1 + b1 * b1) + std::sqrt(a2 * a2 + b2 * b2));
+  const double cBar7 = pow7(cBar);
   const double g = 0.5 * (1.0 - std::sqrt(cBar7 / (cBar7 + k25To7)));
   const double ap1 = (1.0 + g) * a1, ap2 = (1.0 + g) * a2;
-  const double cp1 = std::hypot(ap1, b1), cp2 = std::hypot(ap2, b2);
+  const double cp1 = std::sqrt(ap1 * ap1 + b1 * b1), cp2 = std::sqrt(ap2 * ap2 + b2 * b2);
   auto hue = [&](double b, double ap) {
     if (b == 0.0 && ap == 0.0) return 0.0;
     const double h = std::atan2(b, ap) / kDeg;
@@ -80,8 +84,9 @@ inline double ciede2000(double l1, double a1, double b1, double l2, double a2, d
   }
   const double t = 1.0 - 0.17 * std::cos((hBar - 30.0) * kDeg) + 0.24 * std::cos(2.0 * hBar * kDeg) +
                    0.32 * std::cos((3.0 * hBar + 6.0) * kDeg) - 0.20 * std::cos((4.0 * hBar - 63.0) * kDeg);
-  const double dTheta = 30.0 * std::exp(-std::pow((hBar - 275.0) / 25.0, 2.0));
-  const double cpBar7 = std::pow(cpBar, 7.0);
+  const double hOff = (hBar - 275.0) / 25.0;
+  const double dTheta = 30.0 * std::exp(-hOff * hOff);
+  const double cpBar7 = pow7(cpBar);
   const double rC = 2.0 * std::sqrt(cpBar7 / (cpBar7 + k25To7));
   const double l50 = (lBar - 50.0) * (lBar - 50.0);
   const double sL = 1.0 + 0.015 * l50 / std::sqrt(20.0 + l50);
