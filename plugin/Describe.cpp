@@ -1,4 +1,4 @@
-// Declares the effect's properties, and its five clips and ten parameters, the
+// Declares the effect's properties, and its five clips and fifteen parameters, the
 // same in every context.
 #include "plugin/Describe.h"
 
@@ -8,7 +8,7 @@
 namespace {
 
 void defineClip(OfxImageEffectHandle descriptor, const char *name, const char *const *components, int count,
-                bool optional, bool isMask, const char *label) {
+                bool optional, bool isMask, const char *label, bool temporal) {
   const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
   OfxPropertySetHandle set = nullptr;
   gHostSuites.imageEffectSuite->clipDefine(descriptor, name, &set);
@@ -16,6 +16,8 @@ void defineClip(OfxImageEffectHandle descriptor, const char *name, const char *c
   if (optional) props->propSetInt(set, kOfxImageClipPropOptional, 0, 1);
   if (isMask) props->propSetInt(set, kOfxImageClipPropIsMask, 0, 1);
   if (label != nullptr) props->propSetString(set, kOfxPropLabel, 0, label);
+  // Analysis over several frames reads the input clips at other times.
+  if (temporal) props->propSetInt(set, kOfxImageEffectPropTemporalClipAccess, 0, 1);
 }
 
 OfxPropertySetHandle defineParam(OfxParamSetHandle params, const char *type, const char *name, const char *label,
@@ -48,6 +50,19 @@ void defineChoice(OfxParamSetHandle params, const char *name, const char *label,
   props->propSetInt(set, kOfxParamPropDefault, 0, 0);
 }
 
+void defineInt(OfxParamSetHandle params, const char *name, const char *label, const char *hint, int value, int min,
+               int max) {
+  const OfxPropertySuiteV1 *props = gHostSuites.propertySuite;
+  OfxPropertySetHandle set = defineParam(params, kOfxParamTypeInteger, name, label, hint);
+  props->propSetInt(set, kOfxParamPropDefault, 0, value);
+  if (min < max) {
+    props->propSetInt(set, kOfxParamPropMin, 0, min);
+    props->propSetInt(set, kOfxParamPropMax, 0, max);
+    props->propSetInt(set, kOfxParamPropDisplayMin, 0, min);
+    props->propSetInt(set, kOfxParamPropDisplayMax, 0, max);
+  }
+}
+
 }  // namespace
 
 OfxStatus describeAction(OfxImageEffectHandle descriptor) {
@@ -63,7 +78,7 @@ OfxStatus describeAction(OfxImageEffectHandle descriptor) {
   props->propSetString(set, kOfxImageEffectPropSupportedPixelDepths, 2, kOfxBitDepthByte);
   props->propSetInt(set, kOfxImageEffectPropSupportsMultiResolution, 0, 1);
   props->propSetInt(set, kOfxImageEffectPropSupportsTiles, 0, 1);
-  props->propSetInt(set, kOfxImageEffectPropTemporalClipAccess, 0, 0);
+  props->propSetInt(set, kOfxImageEffectPropTemporalClipAccess, 0, 1);
   props->propSetString(set, kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe);
   return kOfxStatOK;
 }
@@ -72,11 +87,11 @@ OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySe
   static const char *const imageComponents[] = {kOfxImageComponentRGBA, kOfxImageComponentRGB};
   static const char *const maskComponents[] = {kOfxImageComponentAlpha, kOfxImageComponentRGBA,
                                                kOfxImageComponentRGB};
-  defineClip(descriptor, kClipSource, imageComponents, 2, false, false, nullptr);
-  defineClip(descriptor, kClipReference, imageComponents, 2, true, false, nullptr);
-  defineClip(descriptor, kClipSourceMask, maskComponents, 3, true, true, "Source Mask");
-  defineClip(descriptor, kClipReferenceMask, maskComponents, 3, true, true, "Reference Mask");
-  defineClip(descriptor, kClipOutput, imageComponents, 2, false, false, nullptr);
+  defineClip(descriptor, kClipSource, imageComponents, 2, false, false, nullptr, true);
+  defineClip(descriptor, kClipReference, imageComponents, 2, true, false, nullptr, true);
+  defineClip(descriptor, kClipSourceMask, maskComponents, 3, true, true, "Source Mask", true);
+  defineClip(descriptor, kClipReferenceMask, maskComponents, 3, true, true, "Reference Mask", true);
+  defineClip(descriptor, kClipOutput, imageComponents, 2, false, false, nullptr, false);
 
   OfxParamSetHandle params = nullptr;
   gHostSuites.imageEffectSuite->getParamSet(descriptor, &params);
@@ -106,5 +121,20 @@ OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySe
               "Export a simplified CDL version (for use in other applications)");
   defineParam(params, kOfxParamTypePushButton, kParamRebuildButton, "Refresh",
               "Recalculate the color match (use if something looks wrong)");
+
+  static const char *const analysisOptions[] = {"Every Frame", "Frame Range", "Rolling Window"};
+  defineChoice(params, kParamAnalysis, "Analysis",
+               "Every Frame: each frame is matched on its own. Frame Range: one match for the whole shot, measured on "
+               "frames spread from Analyse From to Analyse To. Rolling Window: each frame is matched on the frames "
+               "around it, so the match follows changes of light smoothly",
+               analysisOptions, 3);
+  defineInt(params, kParamAnalysisStart, "Analyse From",
+            "First frame that Frame Range measures (From and To both 0: the whole Source clip)", 0, 0, 0);
+  defineInt(params, kParamAnalysisEnd, "Analyse To",
+            "Last frame that Frame Range measures (From and To both 0: the whole Source clip)", 0, 0, 0);
+  defineInt(params, kParamAnalysisFrames, "Frames Analysed",
+            "How many frames, spread evenly from Analyse From to Analyse To, Frame Range measures", 12, 1, 250);
+  defineInt(params, kParamAnalysisWindow, "Window",
+            "Rolling Window measures this many frames before and after each frame", 12, 1, 100);
   return kOfxStatOK;
 }

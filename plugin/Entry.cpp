@@ -5,6 +5,7 @@
 #include <new>
 
 #include "ofx/OfxApi.h"
+#include "plugin/Analysis.h"
 #include "plugin/ClipRequests.h"
 #include "plugin/Describe.h"
 #include "plugin/Instance.h"
@@ -12,7 +13,7 @@
 #include "plugin/RenderAction.h"
 #include "plugin/HostSuites.h"
 
-HostSuites gHostSuites = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+HostSuites gHostSuites = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, false};
 
 namespace {
 
@@ -40,6 +41,8 @@ OfxStatus dispatch(const char *action, const void *handle, OfxPropertySetHandle 
   if (std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest) == 0)
     return regionsOfInterestAction(effect, inArgs, outArgs);
   if (std::strcmp(action, kOfxImageEffectActionGetClipPreferences) == 0) return clipPreferencesAction(effect, outArgs);
+  if (std::strcmp(action, kOfxImageEffectActionGetFramesNeeded) == 0)
+    return framesNeededAction(effect, inArgs, outArgs);
   return kOfxStatReplyDefault;
 }
 
@@ -79,6 +82,13 @@ OfxStatus loadAction() {
       gHostSuites.parameterSuite == nullptr || gHostSuites.memorySuite == nullptr) {
     return kOfxStatErrMissingHostFeature;
   }
+  // Images at other times than the render's only from a host that says so.
+  int temporal = 0;
+  gHostSuites.temporalAccess =
+      gHostSuites.ofxHost->host != nullptr &&
+      gHostSuites.propertySuite->propGetInt(gHostSuites.ofxHost->host, kOfxImageEffectPropTemporalClipAccess, 0,
+                                            &temporal) == kOfxStatOK &&
+      temporal != 0;
   return kOfxStatOK;
 }
 

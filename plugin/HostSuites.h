@@ -12,6 +12,8 @@ struct HostSuites {
   const OfxMemorySuiteV1 *memorySuite;
   const OfxMultiThreadSuiteV1 *multiThreadSuite;
   const OfxMessageSuiteV1 *messageSuite;
+  // Whether the host gives images at any time ("OfxImageEffectPropTemporalClipAccess").
+  bool temporalAccess;
 };
 
 // Process-wide; written by setHost and the load action only.

@@ -84,6 +84,13 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
   ps->paramGetHandle(params, kParamExportButton, &instance->exportButtonParam, nullptr);
   ps->paramGetHandle(params, kParamExportCdlButton, &instance->exportCdlButtonParam, nullptr);
   ps->paramGetHandle(params, kParamRebuildButton, &instance->rebuildButtonParam, nullptr);
+  ps->paramGetHandle(params, kParamAnalysis, &instance->analysisParam, nullptr);
+  ps->paramGetHandle(params, kParamAnalysisStart, &instance->analysisStartParam, nullptr);
+  ps->paramGetHandle(params, kParamAnalysisEnd, &instance->analysisEndParam, nullptr);
+  ps->paramGetHandle(params, kParamAnalysisFrames, &instance->analysisFramesParam, nullptr);
+  ps->paramGetHandle(params, kParamAnalysisWindow, &instance->analysisWindowParam, nullptr);
+  if (!gHostSuites.temporalAccess)
+    debugLog("Tintbridge: host has no temporal clip access - every frame is analysed on its own\n");
 
   // A grid that cannot be had now is tried again by the first render.
   try {
@@ -102,6 +109,7 @@ OfxStatus createInstanceAction(OfxImageEffectHandle effect) {
   instance->cachedHadReferenceMask = false;
   instance->generation = 0;
   instance->buildCount = 0;
+  instance->analysisBuilding = false;
 
   OfxPropertySetHandle set = nullptr;
   fx->getPropertySet(effect, &set);

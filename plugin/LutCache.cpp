@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <new>
+#include <utility>
 
 #include "lut/FloatImage.h"
 #include "match/LutBuilders.h"
@@ -29,22 +30,12 @@ void returnToPool(const std::shared_ptr<LutPool> &pool, MatchLut *grid) noexcept
 
 bool keysMatch(const MatchInstance &instance, const BuildInputs &in) {
   return instance.lut && instance.lut->valid && instance.lut->data != nullptr &&
+         instance.cachedAnalysis.choice == kAnalysisEveryFrame &&
          instance.cachedSourceTime == in.time && instance.cachedReferenceTime == in.time &&
          instance.cachedMatchMode == in.matchMode && instance.cachedPreserveMode == in.preserveMode &&
          instance.cachedHadSourceMask == in.hasSourceMask && instance.cachedHadReferenceMask == in.hasReferenceMask &&
          instance.cachedSourceId == in.sourceId && instance.cachedReferenceId == in.referenceId &&
          instance.cachedSourceMaskId == in.sourceMaskId && instance.cachedReferenceMaskId == in.referenceMaskId;
-}
-
-// A float view of `mask` placed over `image` by their bounds.
-bool maskOver(const ClipImage &mask, const ClipImage &image, FloatImage &storage, MaskView &view) {
-  if (!floatImage(mask.pixels, mask.pixels.components, storage)) return false;
-  static_cast<ImageView &>(view) = storage.view;
-  view.originX = static_cast<int>(
-      clampToInt(static_cast<int64_t>(mask.pixels.x1) - static_cast<int64_t>(image.pixels.x1)));
-  view.originY = static_cast<int>(
-      clampToInt(static_cast<int64_t>(mask.pixels.y1) - static_cast<int64_t>(image.pixels.y1)));
-  return true;
 }
 
 enum class BuildOutcome { Built, NoImageMemory, NoScratch };
@@ -76,6 +67,16 @@ BuildOutcome buildInto(MatchLut &grid, const BuildInputs &in, const BuildImages 
 }
 
 }  // namespace
+
+bool maskOver(const ClipImage &mask, const ClipImage &image, FloatImage &storage, MaskView &view) {
+  if (!floatImage(mask.pixels, mask.pixels.components, storage)) return false;
+  static_cast<ImageView &>(view) = storage.view;
+  view.originX = static_cast<int>(
+      clampToInt(static_cast<int64_t>(mask.pixels.x1) - static_cast<int64_t>(image.pixels.x1)));
+  view.originY = static_cast<int>(
+      clampToInt(static_cast<int64_t>(mask.pixels.y1) - static_cast<int64_t>(image.pixels.y1)));
+  return true;
+}
 
 std::shared_ptr<MatchLut> takePooledLut(const std::shared_ptr<LutPool> &pool) {
   MatchLut *grid = nullptr;
@@ -137,6 +138,7 @@ std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInput
   instance.cachedReferenceId = in.referenceId;
   instance.cachedSourceMaskId = in.sourceMaskId;
   instance.cachedReferenceMaskId = in.referenceMaskId;
+  instance.cachedAnalysis = AnalysisKey();
   // An invalidation that came in during the build may concern inputs that
   // this build read before it; the next render builds again.
   if (instance.generation != generation) grid->valid = false;
@@ -150,7 +152,33 @@ std::shared_ptr<MatchLut> usableLut(MatchInstance &instance) {
 }
 
 void invalidateLut(MatchInstance &instance) {
+  {
+    std::lock_guard<std::mutex> guard(instance.stateLock);
+    ++instance.generation;
+    if (instance.lut) instance.lut->valid = false;
+  }
+  // Frames are measured again too: what changed may be what they measured.
+  clearMeasures(instance.measures);
+}
+
+bool operator==(const AnalysisKey &a, const AnalysisKey &b) {
+  return a.choice == b.choice && a.matchMode == b.matchMode && a.preserveMode == b.preserveMode &&
+         a.sourceMask == b.sourceMask && a.referenceMask == b.referenceMask && a.time == b.time &&
+         a.frames == b.frames;
+}
+
+std::shared_ptr<MatchLut> publishedAnalysedLut(MatchInstance &instance, const AnalysisKey &key) {
   std::lock_guard<std::mutex> guard(instance.stateLock);
-  ++instance.generation;
-  if (instance.lut) instance.lut->valid = false;
+  if (!instance.lut || !instance.lut->valid || instance.lut->data == nullptr || !(instance.cachedAnalysis == key))
+    return nullptr;
+  return instance.lut;
+}
+
+void publishAnalysedLut(MatchInstance &instance, const std::shared_ptr<MatchLut> &grid, AnalysisKey key,
+                        uint64_t generation) {
+  std::lock_guard<std::mutex> guard(instance.stateLock);
+  instance.lut = grid;
+  ++instance.buildCount;
+  instance.cachedAnalysis = std::move(key);
+  if (instance.generation != generation) grid->valid = false;
 }

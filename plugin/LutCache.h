@@ -3,10 +3,12 @@
 #ifndef TINTBRIDGE_LUT_CACHE_H
 #define TINTBRIDGE_LUT_CACHE_H
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "lut/FloatImage.h"
 #include "lut/MatchLut.h"
 #include "plugin/ClipImages.h"
 
@@ -52,6 +54,10 @@ struct BuildImages {
   const ClipImage *referenceMask;
 };
 
+// A float view of `mask` placed over `image` by their bounds; false when
+// there is no memory for it.
+bool maskOver(const ClipImage &mask, const ClipImage &image, FloatImage &storage, MaskView &view);
+
 // The LUT to apply for these inputs: the published one when its keys match,
 // else a fresh build that is then published. Null when nothing applies.
 std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInputs &in, const BuildImages &images);
@@ -60,7 +66,18 @@ std::shared_ptr<MatchLut> lutForRender(MatchInstance &instance, const BuildInput
 // a grid; null otherwise.
 std::shared_ptr<MatchLut> usableLut(MatchInstance &instance);
 
-// Clears `valid` of the published LUT; never waits for a build.
+// Clears `valid` of the published LUT and drops the kept frame
+// measurements; never waits for a build.
 void invalidateLut(MatchInstance &instance);
+
+struct AnalysisKey;
+
+// The published LUT when it was analysed with `key` and is still valid.
+std::shared_ptr<MatchLut> publishedAnalysedLut(MatchInstance &instance, const AnalysisKey &key);
+
+// Publishes an analysed LUT; not valid when an invalidation came after
+// `generation` was read.
+void publishAnalysedLut(MatchInstance &instance, const std::shared_ptr<MatchLut> &grid, AnalysisKey key,
+                        uint64_t generation);
 
 #endif

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "lut/Mix.h"
+#include "plugin/Analysis.h"
 #include "lut/PixelKernels.h"
 #include "plugin/ClipImages.h"
 #include "plugin/HostSuites.h"
@@ -43,11 +44,20 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
   double renderScale[2] = {1.0, 1.0};
   props->propGetDoubleN(inArgs, kOfxImageEffectPropRenderScale, 2, renderScale);
 
+  const int matchMode = paramIntAt(instance->matchModeParam, time, 0);
+  const int preserveMode = paramIntAt(instance->preserveModeParam, time, 0);
+  // An analysis over several frames measures its frames before this render
+  // holds any image of its own; the render then needs only Source and Output.
+  const AnalysedLut analysed = analysedLut(*instance, time, renderScale, matchMode, preserveMode);
+  if (analysed.outcome == AnalysisOutcome::Aborted) return kOfxStatOK;
+  const bool perFrame = analysed.outcome == AnalysisOutcome::NotAnalysed;
+
   const OfxImageClipHandle clips[kImageCount] = {instance->sourceClip, instance->referenceClip, instance->outputClip,
                                                  instance->sourceMaskClip, instance->referenceMaskClip};
   RenderImages held;
   ClipImage *images = held.images;
-  for (int i = 0; i < kImageCount; ++i) images[i].handle = fetchImage(clips[i], time);
+  for (int i = 0; i < kImageCount; ++i)
+    if (perFrame || i == kSource || i == kOutput) images[i].handle = fetchImage(clips[i], time);
   // The handle is kept in `held` until the read succeeds, so it is released
   // even when the read throws.
   for (int i = 0; i < kImageCount; ++i)
@@ -60,8 +70,8 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
   const double strengthB = paramDoubleAt(instance->strengthBParam, time, 1.0);
   BuildInputs in;
   in.time = time;
-  in.matchMode = paramIntAt(instance->matchModeParam, time, 0);
-  in.preserveMode = paramIntAt(instance->preserveModeParam, time, 0);
+  in.matchMode = matchMode;
+  in.preserveMode = preserveMode;
   in.hasSourceMask = images[kSourceMask].usable;
   in.hasReferenceMask = images[kReferenceMask].usable;
   in.sourceId = images[kSource].uniqueId;
@@ -75,8 +85,8 @@ OfxStatus renderAction(OfxImageEffectHandle effect, OfxPropertySetHandle inArgs)
 
   // At no mix the Source is written unchanged, as is-identity promises.
   const bool unchanged = strength <= 0.0;
-  std::shared_ptr<MatchLut> lut;
-  if (images[kReference].usable) {
+  std::shared_ptr<MatchLut> lut = analysed.lut;
+  if (perFrame && images[kReference].usable) {
     const BuildImages build = {&images[kSource], &images[kReference], &images[kSourceMask], &images[kReferenceMask]};
     lut = lutForRender(*instance, in, build);
   }

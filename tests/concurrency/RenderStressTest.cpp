@@ -113,4 +113,50 @@ TEST(ConcurrentRender, TilesOfOneFrameBuildOnce) {
   EXPECT_EQ(record(l.inst)->buildCount, 1u);
 }
 
+TEST(ConcurrentRender, AnalysedLutsAreBuiltOnceAndMatchQuietRenders) {
+  constexpr int kFrames = 6;
+  auto inputs = [](tbhost::Instance &inst, int choice) {
+    for (int t = 0; t < kFrames; ++t) inst.setImage(kClipSource, t, picture(W, H, 3 + 5 * t));
+    inst.setImage(kClipReference, picture(W, H, 50));
+    inst.setParam(kParamAnalysis, choice);
+    inst.setParam(kParamAnalysisEnd, kFrames - 1);
+    inst.setParam(kParamAnalysisWindow, 2);
+  };
+  for (int choice : {kAnalysisFrameRange, kAnalysisRollingWindow}) {
+    Loaded quiet;
+    inputs(quiet.inst, choice);
+    std::vector<std::shared_ptr<Image>> expected;
+    for (int t = 0; t < kFrames; ++t) {
+      ASSERT_EQ(quiet.inst.render(t, OfxRectI{0, 0, W, H}), kOfxStatOK);
+      expected.push_back(quiet.inst.image(kClipOutput, t));
+    }
+    Loaded busy;
+    inputs(busy.inst, choice);
+    for (int t = 0; t < kFrames; ++t)
+      busy.inst.setImage(kClipOutput, t, Image::create(PixelDepth::Float, Components::RGBA, OfxRectI{0, 0, W, H}));
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 4; ++k)
+      threads.emplace_back([&, k] {
+        for (int i = 0; i < kFrames; ++i)
+          for (int tile = k; tile < kTilesX * kTilesY; tile += 4) busy.inst.render((i + k) % kFrames, tileRect(tile));
+      });
+    for (auto &th : threads) th.join();
+    // One build for the shot; and each frame measured once, however the
+    // renders interleave (the other Source fetches are the tiles' own).
+    if (choice == kAnalysisFrameRange) {
+      EXPECT_EQ(record(busy.inst)->buildCount, 1u);
+    }
+    long sourceFetches = 0;
+    for (const tbhost::ImageRecord &r : busy.inst.fetchedImages()) sourceFetches += r.clip == kClipSource;
+    EXPECT_EQ(sourceFetches, kFrames + kFrames * kTilesX * kTilesY);
+    for (int t = 0; t < kFrames; ++t) {
+      auto out = busy.inst.image(kClipOutput, t);
+      for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+          for (int c = 0; c < 4; ++c) ASSERT_EQ(out->get(x, y, c), expected[t]->get(x, y, c)) << choice << " " << t;
+    }
+    EXPECT_TRUE(busy.inst.ledger().outstanding.empty());
+  }
+}
+
 }  // namespace

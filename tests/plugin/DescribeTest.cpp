@@ -23,6 +23,11 @@ std::vector<Expected> clipWrites(const std::string &clip) {
   if (clip == "Reference") rgb.push_back(num(kOfxImageClipPropOptional, 0, 1));
   if (clip == "SourceMask") mask.push_back(str(kOfxPropLabel, 0, "Source Mask"));
   if (clip == "ReferenceMask") mask.push_back(str(kOfxPropLabel, 0, "Reference Mask"));
+  // Every input clip is read at other times too.
+  if (clip != "Output") {
+    rgb.push_back(num(kOfxImageEffectPropTemporalClipAccess, 0, 1));
+    mask.push_back(num(kOfxImageEffectPropTemporalClipAccess, 0, 1));
+  }
   return clip == "SourceMask" || clip == "ReferenceMask" ? mask : rgb;
 }
 
@@ -32,6 +37,15 @@ std::vector<Expected> strengthWrites(const std::string &label, const std::string
           dbl(kOfxParamPropMax, 0, 1.0),          dbl(kOfxParamPropDisplayMin, 0, 0.0),
           dbl(kOfxParamPropDisplayMax, 0, 1.0),   dbl(kOfxParamPropIncrement, 0, 0.01),
           num(kOfxParamPropDigits, 0, 2)};
+}
+
+std::vector<Expected> intWrites(const std::string &label, const std::string &hint, int value, int min, int max) {
+  std::vector<Expected> w = {str(kOfxPropLabel, 0, label), str(kOfxParamPropHint, 0, hint),
+                             num(kOfxParamPropDefault, 0, value)};
+  if (min < max)
+    w.insert(w.end(), {num(kOfxParamPropMin, 0, min), num(kOfxParamPropMax, 0, max),
+                       num(kOfxParamPropDisplayMin, 0, min), num(kOfxParamPropDisplayMax, 0, max)});
+  return w;
 }
 
 struct ParamRow {
@@ -79,6 +93,26 @@ std::vector<ParamRow> paramTable() {
        kOfxParamTypePushButton,
        {str(kOfxPropLabel, 0, "Refresh"),
         str(kOfxParamPropHint, 0, "Recalculate the color match (use if something looks wrong)")}},
+      {"analysis",
+       kOfxParamTypeChoice,
+       {str(kOfxPropLabel, 0, "Analysis"),
+        str(kOfxParamPropHint, 0,
+            "Every Frame: each frame is matched on its own. Frame Range: one match for the whole shot, measured on "
+            "frames spread from Analyse From to Analyse To. Rolling Window: each frame is matched on the frames "
+            "around it, so the match follows changes of light smoothly"),
+        str(kOfxParamPropChoiceOption, 0, "Every Frame"), str(kOfxParamPropChoiceOption, 1, "Frame Range"),
+        str(kOfxParamPropChoiceOption, 2, "Rolling Window"), num(kOfxParamPropDefault, 0, 0)}},
+      {"analysisStart", kOfxParamTypeInteger,
+       intWrites("Analyse From", "First frame that Frame Range measures (From and To both 0: the whole Source clip)",
+                 0, 0, 0)},
+      {"analysisEnd", kOfxParamTypeInteger,
+       intWrites("Analyse To", "Last frame that Frame Range measures (From and To both 0: the whole Source clip)", 0,
+                 0, 0)},
+      {"analysisFrames", kOfxParamTypeInteger,
+       intWrites("Frames Analysed",
+                 "How many frames, spread evenly from Analyse From to Analyse To, Frame Range measures", 12, 1, 250)},
+      {"analysisWindow", kOfxParamTypeInteger,
+       intWrites("Window", "Rolling Window measures this many frames before and after each frame", 12, 1, 100)},
   };
 }
 
@@ -97,7 +131,7 @@ TEST(Describe, SetsTheEffectPropertiesInOrder) {
                              str(kOfxImageEffectPropSupportedPixelDepths, 2, kOfxBitDepthByte),
                              num(kOfxImageEffectPropSupportsMultiResolution, 0, 1),
                              num(kOfxImageEffectPropSupportsTiles, 0, 1),
-                             num(kOfxImageEffectPropTemporalClipAccess, 0, 0),
+                             num(kOfxImageEffectPropTemporalClipAccess, 0, 1),
                              str(kOfxImageEffectPluginRenderThreadSafety, 0, kOfxImageEffectRenderFullySafe),
                          },
                          "effect descriptor");
@@ -105,7 +139,7 @@ TEST(Describe, SetsTheEffectPropertiesInOrder) {
 
 class DescribeInContext : public ::testing::TestWithParam<const char *> {};
 
-TEST_P(DescribeInContext, DefinesFiveClipsThenTenParametersWithTheirProperties) {
+TEST_P(DescribeInContext, DefinesFiveClipsThenFifteenParametersWithTheirProperties) {
   const std::string context = GetParam();
   Host host(TINTBRIDGE_BUNDLE_BINARY);
   ASSERT_EQ(host.load(), kOfxStatOK) << host.lastError();

@@ -113,7 +113,7 @@ TEST(Dispatch, AnswersUnknownAndCaseDifferingNamesWithDefault) {
   ASSERT_EQ(host.load(), kOfxStatOK) << host.lastError();
   for (const char *action : {"ofxactionload", "OFXACTIONDESCRIBE", "OfxActionDescribe ", "OfxActionCreateinstance",
                              "OfxImageEffectActionrender", "OfxActionUnload", "OfxActionPurgeCaches",
-                             "OfxImageEffectActionGetFramesNeeded", ""}) {
+                             "OfxImageEffectActionGetframesneeded", ""}) {
     EXPECT_EQ(host.callAction(action, nullptr, nullptr, nullptr), kOfxStatReplyDefault) << '"' << action << '"';
   }
   EXPECT_EQ(host.callAction(nullptr, nullptr, nullptr, nullptr), kOfxStatReplyDefault);
