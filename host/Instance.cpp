@@ -11,8 +11,6 @@ namespace tbhost {
 
 namespace {
 
-const char *const kFrameRange = "OfxImageEffectPropFrameRange";
-const char *const kUnmappedFrameRange = "OfxImageEffectPropUnmappedFrameRange";
 // A clip's frame range when nothing tells another.
 constexpr double kDefaultFirst = 0.0;
 constexpr double kDefaultLast = 100.0;
@@ -31,8 +29,8 @@ void showFrameRange(Clip &clip) {
     first = clip.images.begin()->first;
     last = clip.images.rbegin()->first;
   }
-  clip.props.defineDouble(kFrameRange, {first, last});
-  clip.props.defineDouble(kUnmappedFrameRange, {first, last});
+  clip.props.defineDouble(kOfxImageEffectPropFrameRange, {first, last});
+  clip.props.defineDouble(kOfxImageEffectPropUnmappedFrameRange, {first, last});
 }
 
 void defineClipInstance(Clip &clip, const PropertySet &descriptor) {
@@ -50,9 +48,9 @@ void defineClipInstance(Clip &clip, const PropertySet &descriptor) {
   p.defineString(kOfxImageEffectPropPreMultiplication, {kOfxImageUnPreMultiplied});
   p.defineDouble(kOfxImagePropPixelAspectRatio, {1.0});
   p.defineDouble(kOfxImageEffectPropFrameRate, {24.0});
-  p.defineDouble(kFrameRange, {kDefaultFirst, kDefaultLast});
+  p.defineDouble(kOfxImageEffectPropFrameRange, {kDefaultFirst, kDefaultLast});
   p.defineDouble("OfxImageEffectPropUnmappedFrameRate", {24.0});
-  p.defineDouble(kUnmappedFrameRange, {kDefaultFirst, kDefaultLast});
+  p.defineDouble(kOfxImageEffectPropUnmappedFrameRange, {kDefaultFirst, kDefaultLast});
   p.defineString(kOfxImageClipPropFieldOrder, {"OfxFieldNone"});
   p.defineInt(kOfxImageClipPropContinuousSamples, {0});
   showConnection(clip);

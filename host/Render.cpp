@@ -37,9 +37,6 @@ struct ActiveRender {
   ~ActiveRender() { setActiveRender(previous); }
 };
 
-const char *const kFramesNeededAction = "OfxImageEffectActionGetFramesNeeded";
-const char *const kFrameRangePrefix = "OfxImageClipPropFrameRange_";
-
 // The plug-in declared temporal access and the host has it.
 bool temporalRender(const HostState &state, const Effect &effect) {
   return hostHasTemporalAccess(state) && effect.props.getInt(kOfxImageEffectPropTemporalClipAccess, 0, 0) == 1;
@@ -61,10 +58,11 @@ FramesNeededRecord askFramesNeeded(HostState &state, Effect &effect, double time
   PropertySet in("inArgs");
   in.defineDouble(kOfxPropTime, {time});
   PropertySet out("outArgs");
-  for (const std::string &name : inputs) out.defineDouble(kFrameRangePrefix + name, {time, time}, 0);
-  record.status = callEntry(state, kFramesNeededAction, effect.handle(), &in, &out);
+  for (const std::string &name : inputs)
+    out.defineDouble(std::string(kOfxImageClipPropFrameRange) + name, {time, time}, 0);
+  record.status = callEntry(state, kOfxImageEffectActionGetFramesNeeded, effect.handle(), &in, &out);
   for (const std::string &name : inputs) {
-    const std::vector<double> values = out.getDoubles(kFrameRangePrefix + name);
+    const std::vector<double> values = out.getDoubles(std::string(kOfxImageClipPropFrameRange) + name);
     std::vector<FrameRange> &ranges = record.ranges[name];
     for (size_t i = 0; i + 1 < values.size(); i += 2) ranges.push_back(FrameRange{values[i], values[i + 1]});
   }

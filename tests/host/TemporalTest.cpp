@@ -147,7 +147,7 @@ TEST_F(Temporal, FramesNeededAreAskedBeforeRendersWhenBothSidesHaveTemporalAcces
   EXPECT_FALSE(records[0].beforeRender);
   EXPECT_TRUE(records[1].beforeRender);
   EXPECT_EQ(records[1].status, kOfxStatOK);
-  EXPECT_EQ(pairs(records[1].ranges["Source"]), (std::vector<double>{-1, -1, 1, 1}));
+  EXPECT_EQ(pairs(records[1].ranges.at("Source")), (std::vector<double>{-1, -1, 1, 1}));
   inst.setParam("count", 2);
   ASSERT_EQ(inst.render(0.0, OfxRectI{0, 0, 4, 4}), kOfxStatOK);
   EXPECT_FLOAT_EQ(output->get(0, 0, 0), 0.75f);
@@ -168,6 +168,31 @@ TEST_F(Temporal, FramesNeededAreAskedBeforeRendersWhenBothSidesHaveTemporalAcces
     other.setParam("count", 3);
     EXPECT_EQ(other.render(0.0, OfxRectI{0, 0, 4, 4}), kOfxStatOK);
   }
+}
+
+TEST(TemporalModule, FramesNeededOfTheRealPlugin) {
+  Host host(TINTBRIDGE_BUNDLE_BINARY);
+  ASSERT_EQ(host.load(), kOfxStatOK) << host.lastError();
+  Instance inst = host.createInstance(kGeneral);
+  tbhost::FramesNeededRecord every = inst.framesNeeded(3.0);
+  EXPECT_EQ(every.status, kOfxStatReplyDefault);
+  EXPECT_EQ(every.ranges.size(), 4u);  // the four inputs, not Output
+  EXPECT_EQ(pairs(every.ranges["ReferenceMask"]), (std::vector<double>{3, 3}));
+
+  inst.setParam("analysis", 1);
+  inst.setParam("analysisStart", 2);
+  inst.setParam("analysisEnd", 6);
+  inst.setParam("analysisFrames", 3);
+  for (int t = 2; t <= 6; ++t) inst.setImage("Source", t, Image::rgbaFloat(8, 8));
+  inst.setImage("Reference", Image::rgbaFloat(8, 8));
+  ASSERT_EQ(inst.render(3.0, OfxRectI{0, 0, 8, 8}), kOfxStatOK);
+  const auto records = inst.framesNeededRecords();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_TRUE(records[1].beforeRender);
+  EXPECT_EQ(records[1].status, kOfxStatOK);
+  EXPECT_EQ(pairs(records[1].ranges.at("Source")), (std::vector<double>{2, 2, 3, 3, 4, 4, 6, 6}));
+  EXPECT_EQ(pairs(records[1].ranges.at("Reference")), (std::vector<double>{2, 2, 4, 4, 6, 6}));
+  EXPECT_GT(inst.abortCalls(), 0);  // asked between the frames it measured
 }
 
 TEST_F(Temporal, AbortAnswersFromTheNthCallAndCountsThem) {

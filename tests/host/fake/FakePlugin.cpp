@@ -239,7 +239,7 @@ OfxStatus mainEntry(const char *action, const void *handle, OfxPropertySetHandle
   if (std::strcmp(action, kOfxImageEffectActionRender) == 0) return render(effect, in);
   if (std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest) == 0) return regionsOfInterest(effect, in, out);
   if (std::strcmp(action, kOfxImageEffectActionGetClipPreferences) == 0) return clipPreferences(effect, out);
-  if (std::strcmp(action, "OfxImageEffectActionGetFramesNeeded") == 0) return framesNeeded(effect, in, out);
+  if (std::strcmp(action, kOfxImageEffectActionGetFramesNeeded) == 0) return framesNeeded(effect, in, out);
   return kOfxStatReplyDefault;
 }
 
