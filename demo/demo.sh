@@ -78,7 +78,7 @@ done
 oiiotool "$SRC" "${cut[@]}"
 for choice in every range rolling; do
   "$TB" match "$PAN/source.%04d.png" "$REF" -o "$PAN/$choice.%04d.png" --frames "0-$PAN_LAST" \
-    --analysis "$choice" --analysis-frames 12 --analysis-window 12 --quiet
+    --analysis "$choice" --analysis-frames 12 --analysis-window 12 --depth 16 --quiet
   printf '  %-8s frame to frame: ' "$choice"
   "$FLICKER" --step 4,2 "$PAN/$choice.%04d.png" --frames "0-$PAN_LAST" --csv "$PAN/$choice.csv" | tail -n 1
 done
