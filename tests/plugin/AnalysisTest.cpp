@@ -44,10 +44,18 @@ struct Pan {
   Loaded l;
   std::vector<std::shared_ptr<Image>> source;
   std::shared_ptr<Image> reference = picture(W, H, 70);
-  explicit Pan(int frames, int choice) {
+  // `provided`: each fetch gets a new copy of the frame, gone once released,
+  // as a host that frees what it handed out.
+  Pan(int frames, int choice, bool provided = false) {
     for (int t = 0; t < frames; ++t) {
       source.push_back(panFrame(t));
-      l.inst.setImage(kClipSource, t, source.back());
+      if (!provided) l.inst.setImage(kClipSource, t, source.back());
+    }
+    if (provided) {
+      l.inst.setImageProvider(kClipSource, [frames](double t) {
+        return t >= 0 && t < frames ? panFrame(static_cast<int>(t)) : nullptr;
+      });
+      l.inst.setFrameRange(kClipSource, 0, frames - 1);
     }
     l.inst.setImage(kClipReference, reference);
     l.inst.setParam(kParamAnalysis, choice);
@@ -148,7 +156,7 @@ TEST(FrameMeasures, TheLeastRecentlyUsedGoBeyondTheBudget) {
 }
 
 TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
-  Pan pan(8, kAnalysisFrameRange);
+  Pan pan(8, kAnalysisFrameRange, true);
   ASSERT_EQ(pan.render(3.0), kOfxStatOK);
   const MatchLut *grid = publishedGrid(pan.l.inst);
   ASSERT_TRUE(grid != nullptr && grid->valid);
@@ -188,6 +196,28 @@ TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
   rebuilds("refresh");
   pan.l.inst.setParam(kParamAnalysis, kAnalysisRollingWindow);
   rebuilds("choice");
+}
+
+TEST(FrameRange, AnAbortPartWayPublishesNothing) {
+  Pan pan(8, kAnalysisFrameRange, true);
+  pan.l.inst.abortAfter(3);  // two frames measured, then the host asks to stop
+  ASSERT_EQ(pan.render(3.0), kOfxStatOK);
+  EXPECT_EQ(pan.builds(), 0u);
+  EXPECT_FALSE(publishedGrid(pan.l.inst)->valid);
+  EXPECT_EQ(pan.l.inst.abortCalls(), 3);
+  EXPECT_EQ(pan.l.inst.fetchedImages().size(), 4u);  // Source and Reference of frames 0 and 1
+  EXPECT_TRUE(pan.l.inst.ledger().outstanding.empty());
+  // The next render builds the whole shot, reusing the two frames measured.
+  pan.l.inst.abortAfter(-1);
+  ASSERT_EQ(pan.render(3.0), kOfxStatOK);
+  EXPECT_EQ(pan.builds(), 1u);
+  std::vector<const Image *> frames;
+  for (auto &f : pan.source) frames.push_back(f.get());
+  EXPECT_EQ(maxDifference(*publishedGrid(pan.l.inst), *pooledLut(frames, std::vector<float>(8, 1.0f), *pan.reference)),
+            0.0f);
+  long sourceFetches = 0;
+  for (const tbhost::ImageRecord &r : pan.l.inst.fetchedImages()) sourceFetches += r.clip == kClipSource;
+  EXPECT_EQ(sourceFetches, 2 + 6 + 1);
 }
 
 TEST(FrameRange, CopiesOfOneFrameGiveThatFramesLut) {
