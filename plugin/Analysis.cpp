@@ -1,6 +1,7 @@
 #include "plugin/Analysis.h"
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "lut/FloatImage.h"
@@ -103,34 +104,43 @@ Read readFloat(const HeldImage &held, OfxImageClipHandle clip, double time, cons
   return floatImage(held.image.pixels, 4, out, held.image.premultiplied) ? Read::Ready : Read::NoMemory;
 }
 
-// The samples of one clip at `time`, with its mask at the same time. The
-// images are held until their samples are taken.
-Read measureClip(OfxImageClipHandle clip, OfxImageClipHandle maskClip, bool useMask, double time,
-                 const double renderScale[2], bool &covers, ClipSamples &samples, bool &has) {
+// The samples of one clip at `time`, with its mask at the same time: those
+// kept for the same pixels when there are, else taken now. The images are
+// held until their samples are taken.
+Read measureClip(FrameMeasureStore &store, const FrameMeasureKey &key, bool isReference, OfxImageClipHandle clip,
+                 OfxImageClipHandle maskClip, bool useMask, const double renderScale[2], bool &covers,
+                 ClipMeasure &out) {
   if (clip == nullptr) return Read::Absent;
-  HeldImage image(clip, time, false);
+  HeldImage image(clip, key.time, false);
   FloatImage pixels;
-  const Read read = readFloat(image, clip, time, renderScale, covers, pixels);
+  const Read read = readFloat(image, clip, key.time, renderScale, covers, pixels);
   if (read != Read::Ready) return read;
+  std::unique_ptr<HeldImage> mask;
   if (useMask && maskClip != nullptr) {
-    HeldImage mask(maskClip, time, true);
-    if (mask.image.usable) {
-      if (!coversClip(mask.image, maskClip, time, renderScale)) covers = false;
-      FloatImage storage;
-      MaskView view;
-      if (!maskOver(mask.image, image.image, storage, view)) return Read::NoMemory;
-      gatherClipSamples(pixels.view, kColorSpaceLab, &view, samples);
-      has = true;
-      return Read::Ready;
-    }
+    mask = std::make_unique<HeldImage>(maskClip, key.time, true);
+    if (!mask->image.usable) mask.reset();
   }
-  gatherClipSamples(pixels.view, kColorSpaceLab, nullptr, samples);
-  has = true;
+  if (mask && !coversClip(mask->image, maskClip, key.time, renderScale)) covers = false;
+  if (!image.image.uniqueId.empty())
+    out.identity = image.image.uniqueId + '\n' + (mask ? mask->image.uniqueId : std::string("no mask"));
+  if (mask && mask->image.uniqueId.empty()) out.identity.clear();
+  out.samples = findSamples(store, key, isReference, out.identity);
+  if (out.samples) return Read::Ready;
+  auto samples = std::make_shared<ClipSamples>();
+  if (mask) {
+    FloatImage storage;
+    MaskView view;
+    if (!maskOver(mask->image, image.image, storage, view)) return Read::NoMemory;
+    gatherClipSamples(pixels.view, kColorSpaceLab, &view, *samples);
+  } else {
+    gatherClipSamples(pixels.view, kColorSpaceLab, nullptr, *samples);
+  }
+  out.samples = std::move(samples);
   return Read::Ready;
 }
 
 // One frame measured; null without memory.
-std::shared_ptr<const FrameMeasure> measureFrame(const MatchInstance &instance, const FrameMeasureKey &key,
+std::shared_ptr<const FrameMeasure> measureFrame(MatchInstance &instance, const FrameMeasureKey &key,
                                                  const double renderScale[2], bool &covers) {
   auto measure = std::make_shared<FrameMeasure>();
   if (key.matchMode == kMatchSameFrame) {
@@ -148,10 +158,10 @@ std::shared_ptr<const FrameMeasure> measureFrame(const MatchInstance &instance, 
     measure->hasPairs = true;
     return measure;
   }
-  if (measureClip(instance.sourceClip, instance.sourceMaskClip, key.sourceMask, key.time, renderScale, covers,
-                  measure->source, measure->hasSource) == Read::NoMemory ||
-      measureClip(instance.referenceClip, instance.referenceMaskClip, key.referenceMask, key.time, renderScale,
-                  covers, measure->reference, measure->hasReference) == Read::NoMemory)
+  if (measureClip(instance.measures, key, false, instance.sourceClip, instance.sourceMaskClip, key.sourceMask,
+                  renderScale, covers, measure->source) == Read::NoMemory ||
+      measureClip(instance.measures, key, true, instance.referenceClip, instance.referenceMaskClip, key.referenceMask,
+                  renderScale, covers, measure->reference) == Read::NoMemory)
     return nullptr;
   return measure;
 }
@@ -318,8 +328,8 @@ AnalysedLut analysedLut(MatchInstance &instance, double time, const double rende
   for (size_t i = 0; i < measures.size(); ++i) {
     const FrameMeasure &m = *measures[i];
     const float w = frames.weights[i];
-    if (m.hasSource) sources.push_back(&m.source), sourceWeights.push_back(w);
-    if (m.hasReference) references.push_back(&m.reference), referenceWeights.push_back(w);
+    if (m.source.samples) sources.push_back(m.source.samples.get()), sourceWeights.push_back(w);
+    if (m.reference.samples) references.push_back(m.reference.samples.get()), referenceWeights.push_back(w);
     if (m.hasPairs) pairs.push_back(&m.pairs), pairWeights.push_back(w);
   }
   if (sameFrame ? pairs.empty() : (sources.empty() || references.empty())) return result;

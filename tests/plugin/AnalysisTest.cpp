@@ -76,23 +76,33 @@ float maxDifference(const MatchLut &a, const MatchLut &b) {
 // The Different Clips LUT of these Source frames, each with its weight,
 // pooled against the one Reference.
 std::unique_ptr<MatchLut> pooledLut(const std::vector<const Image *> &frames, const std::vector<float> &weights,
-                                    const Image &ref, int preserve = 0) {
+                                    const std::vector<const Image *> &refs) {
   std::vector<ClipSamples> samples(frames.size());
   std::vector<const ClipSamples *> pointers;
   for (size_t i = 0; i < frames.size(); ++i) {
     gatherClipSamples(viewOf(*frames[i]), kColorSpaceLab, nullptr, samples[i]);
     pointers.push_back(&samples[i]);
   }
-  ClipSamples r;
-  gatherClipSamples(viewOf(ref), kColorSpaceLab, nullptr, r);
-  std::vector<const ClipSamples *> refs(frames.size(), &r);
+  // One set of samples for a still Reference, as the plug-in shares them.
+  std::vector<ClipSamples> refSamples(refs.size());
+  std::vector<const ClipSamples *> refPointers;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const size_t r = refs.size() == 1 ? 0 : i;
+    if (refSamples[r].values.empty()) gatherClipSamples(viewOf(*refs[r]), kColorSpaceLab, nullptr, refSamples[r]);
+    refPointers.push_back(&refSamples[r]);
+  }
   ClipStats ss, rs;
   pooledClipStats(pointers.data(), weights.data(), static_cast<int>(frames.size()), ss);
-  pooledClipStats(refs.data(), weights.data(), static_cast<int>(frames.size()), rs);
+  pooledClipStats(refPointers.data(), weights.data(), static_cast<int>(frames.size()), rs);
   auto lut = std::make_unique<MatchLut>();
   lut->allocate(kMatchLutSize);
-  buildDifferentClipsLutFromStats(ss, rs, *lut, kLutSmoothing, kColorSpaceLab, preserve);
+  buildDifferentClipsLutFromStats(ss, rs, *lut, kLutSmoothing, kColorSpaceLab, 0);
   return lut;
+}
+
+std::unique_ptr<MatchLut> pooledLut(const std::vector<const Image *> &frames, const std::vector<float> &weights,
+                                    const Image &ref) {
+  return pooledLut(frames, weights, std::vector<const Image *>{&ref});
 }
 
 TEST(AnalysisPlan, FramesOfARangeAndAWindow) {
@@ -133,7 +143,9 @@ TEST(FrameMeasures, TheLeastRecentlyUsedGoBeyondTheBudget) {
   FrameMeasureStore store;
   auto measure = [] {
     auto m = std::make_shared<FrameMeasure>();
-    m->source.values.assign(1000, 0.5f);
+    auto samples = std::make_shared<ClipSamples>();
+    samples->values.assign(1000, 0.5f);
+    m->source.samples = samples;
     return std::shared_ptr<const FrameMeasure>(m);
   };
   const size_t each = measureBytes(*measure());
@@ -196,6 +208,20 @@ TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
   rebuilds("refresh");
   pan.l.inst.setParam(kParamAnalysis, kAnalysisRollingWindow);
   rebuilds("choice");
+}
+
+TEST(FrameRange, AReferenceThatChangesIsPooledFrameByFrame) {
+  Pan pan(4, kAnalysisFrameRange);
+  std::vector<std::shared_ptr<Image>> refs;
+  std::vector<const Image *> sources, refPointers;
+  for (int t = 0; t < 4; ++t) {
+    refs.push_back(picture(W, H, 70 + 9 * t));
+    pan.l.inst.setImage(kClipReference, t, refs.back());
+    sources.push_back(pan.source[t].get());
+    refPointers.push_back(refs.back().get());
+  }
+  ASSERT_EQ(pan.render(1.0), kOfxStatOK);
+  EXPECT_EQ(maxDifference(*publishedGrid(pan.l.inst), *pooledLut(sources, {1, 1, 1, 1}, refPointers)), 0.0f);
 }
 
 TEST(FrameRange, AnAbortPartWayPublishesNothing) {
