@@ -174,6 +174,14 @@ bool matches(const MatchInstance &instance, const AnalysisKey &key) {
 
 }  // namespace
 
+bool analysisFrames(const MatchInstance &instance, double time, AnalysisPlan &out) {
+  AnalysisSettings settings;
+  if (plan(instance, time, settings, out)) return true;
+  out.frames.clear();
+  out.weights.clear();
+  return false;
+}
+
 float rollingWeight(double offset, int window) {
   const double pi = 3.14159265358979323846;
   return static_cast<float>(0.5 * (1.0 + std::cos(pi * offset / (window + 1.0))));
