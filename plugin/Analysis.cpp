@@ -94,10 +94,15 @@ struct HeldImage {
 
 enum class Read { Absent, Ready, NoMemory };
 
+// An image the host handed over that could not be read (a property it did
+// not give) is missing for this render only: the frame is measured again.
+bool unreadable(const HeldImage &held) { return held.image.handle != nullptr && !held.image.usable; }
+
 // A fetched colour image as RGBA float (a view of the host's pixels when
 // they already are), noting whether it covers its clip.
 Read readFloat(const HeldImage &held, OfxImageClipHandle clip, double time, const double renderScale[2],
                bool &covers, FloatImage &out) {
+  if (unreadable(held)) covers = false;
   if (!held.image.usable) return Read::Absent;
   if (!coversClip(held.image, clip, time, renderScale)) covers = false;
   return floatImage(held.image.pixels, 4, out, held.image.premultiplied) ? Read::Ready : Read::NoMemory;
@@ -114,6 +119,7 @@ Read measureClip(OfxImageClipHandle clip, OfxImageClipHandle maskClip, bool useM
   if (read != Read::Ready) return read;
   if (useMask && maskClip != nullptr) {
     HeldImage mask(maskClip, time, true);
+    if (unreadable(mask)) covers = false;
     if (mask.image.usable) {
       if (!coversClip(mask.image, maskClip, time, renderScale)) covers = false;
       FloatImage storage;
