@@ -296,8 +296,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (i != kOutput) inputs.push_back(clip.image);
   }
   // The Source clip's frame range, which a Frame Range of 0..0 and a rolling
-  // window follow: the host's 0..100, or any pair, or none.
-  switch (fdp.ConsumeIntegralInRange<int>(0, 7)) {
+  // window follow: the host's 0..100, or any pair, the widest, or none.
+  switch (fdp.ConsumeIntegralInRange<int>(0, 8)) {
     case 0:
       inst.clipProperties(kClips[kSource])->remove("OfxImageEffectPropFrameRange");
       break;
@@ -310,6 +310,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
           "OfxImageEffectPropFrameRange",
           {static_cast<double>(fdp.ConsumeIntegralInRange<int>(-2, 3)),
            static_cast<double>(fdp.ConsumeIntegralInRange<int>(-2, 3))});
+      break;
+    case 3:
+      inst.clipProperties(kClips[kSource])->defineDouble(
+          "OfxImageEffectPropFrameRange",
+          {-std::numeric_limits<double>::max(), std::numeric_limits<double>::max()});
       break;
     default:
       break;

@@ -202,7 +202,8 @@ void planAnalysis(const AnalysisSettings &settings, double time, double first, d
       a = first;
       b = last;
     }
-    if (!std::isfinite(a) || !std::isfinite(b) || a > b) a = b = time;
+    // A range too wide to span in a double gives no frames either.
+    if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(b - a) || a > b) a = b = time;
     const int n = clampInt(settings.frames, 1, kMaxAnalysisFrames);
     for (int k = 0; k < n; ++k) {
       const double step = n == 1 ? 0.5 : static_cast<double>(k) / (n - 1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,6 +119,16 @@ TEST(AnalysisPlan, FramesOfARangeAndAWindow) {
   rolling.choice = kAnalysisEveryFrame;
   planAnalysis(rolling, 20.0, 0.0, 20.0, p);
   EXPECT_TRUE(p.frames.empty());
+}
+
+TEST(AnalysisPlan, AClipRangeTooWideToSpanIsTheRenderedFrame) {
+  // Its span overflows: without care the first frame is NaN, the rest infinite.
+  AnalysisPlan p;
+  AnalysisSettings range;
+  range.choice = kAnalysisFrameRange;
+  const double most = std::numeric_limits<double>::max();
+  planAnalysis(range, 5.0, -most, most, p);
+  EXPECT_EQ(p.frames, (std::vector<double>{5}));
 }
 
 TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
