@@ -1,7 +1,10 @@
 // Fuzz target: instance changes and the two exports. Names and types of any
 // bytes, in-arguments with properties missing, of the wrong type or failing,
 // export paths of any bytes and length (folder endings, extensions, '%', very
-// long) inside a scratch folder, with the host's message suite present or not.
+// long) inside a scratch folder, with the host's message suite present or not;
+// edits of the analysis parameters (out-of-range values too) and the
+// frames-needed action, a Source given frame by frame with later frames
+// withheld, and a host whose temporal clip access is on, off or not said.
 //
 // A model of the LUT's validity predicts every status and every message. After
 // each step: every export file is complete and parses, no temporary file is
@@ -39,28 +42,45 @@ const std::vector<std::string> kFixtures = {"sub", "adir.cube", "adir.cdl", "afi
 
 std::string documentsFolder() { return scratchFolder() + "/home/Documents"; }
 
-tbhost::Host &host(bool messages) {
+// `temporalAccess`: the host's temporal clip access, 1 or 0 as said, -1 not
+// said at all.
+tbhost::Host &host(bool messages, int temporalAccess) {
   static std::unique_ptr<tbhost::Host> h;
   static bool withMessages = true;
+  static int loadedWith = 1;
   static int uses = 0;
   if (!h || ++uses > 200) {
     h.reset();
     h.reset(new tbhost::Host(bundleBinary()));
     if (h->load() != kOfxStatOK) fail("the bundle does not load: %s", h->lastError().c_str());
     withMessages = true;
+    loadedWith = 1;
     uses = 0;
   }
-  if (messages != withMessages) {
+  if (messages != withMessages || temporalAccess != loadedWith) {
     // The load action fetches the suites again, now with or without the
-    // message suite.
+    // message suite, and reads the temporal access again.
     if (messages)
       h->provideSuite(kOfxMessageSuite);
     else
       h->withholdSuite(kOfxMessageSuite);
+    if (temporalAccess < 0)
+      h->hostProperties().remove(kOfxImageEffectPropTemporalClipAccess);
+    else
+      h->hostProperties().defineInt(kOfxImageEffectPropTemporalClipAccess, {temporalAccess});
     FUZZ_CHECK(h->callAction(kOfxActionLoad, nullptr, nullptr, nullptr) == kOfxStatOK, "reload failed");
     withMessages = messages;
+    loadedWith = temporalAccess;
   }
   return *h;
+}
+
+const char *const kAnalysisParams[5] = {kParamAnalysis, kParamAnalysisStart, kParamAnalysisEnd, kParamAnalysisFrames,
+                                        kParamAnalysisWindow};
+
+// A value for an analysis parameter: mostly a small one, now and then any int.
+int pickSetting(FuzzedDataProvider &fdp) {
+  return fdp.ConsumeIntegralInRange<int>(0, 3) == 0 ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 4);
 }
 
 // Every file in the export areas with its content.
@@ -102,12 +122,13 @@ void checkFiles(const std::map<std::string, std::string> &before, const std::map
 }
 
 std::string pickName(FuzzedDataProvider &fdp) {
-  static const char *const kNames[] = {"exportButton", "exportCDLButton", "rebuildButton", "matchMode",
-                                       "preserveMode",  "strength",        "strengthR",     "exportPath",
-                                       "ExportButton",  "exportbutton",    "Source",        "Reference",
-                                       "SourceMask",    "Output",          "",              "exportButton "};
+  static const char *const kNames[] = {"exportButton",  "exportCDLButton", "rebuildButton",  "matchMode",
+                                       "preserveMode",  "strength",        "strengthR",      "exportPath",
+                                       "ExportButton",  "exportbutton",    "Source",         "Reference",
+                                       "SourceMask",    "Output",          "",               "exportButton ",
+                                       "analysis",      "analysisStart",   "analysisFrames", "analysisWindow"};
   if (fdp.ConsumeIntegralInRange<int>(0, 4) == 0) return fdp.ConsumeRandomLengthString(80);
-  return kNames[fdp.ConsumeIntegralInRange<int>(0, 15)];
+  return kNames[fdp.ConsumeIntegralInRange<int>(0, 19)];
 }
 
 std::string pickType(FuzzedDataProvider &fdp) {
@@ -229,12 +250,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   emptyFolder(exportFolder(), kFixtures);
   emptyFolder(documentsFolder(), {});
   const bool messages = fdp.ConsumeIntegralInRange<int>(0, 3) != 0;
-  tbhost::Host &h = host(messages);
+  const int temporalAccess = fdp.ConsumeIntegralInRange<int>(0, 3) != 0 ? 1 : fdp.ConsumeBool() ? 0 : -1;
+  tbhost::Host &h = host(messages, temporalAccess);
   const long liveBefore = h.memory().liveBlocks;
   Instance inst = h.createInstance(kOfxImageEffectContextGeneral);
   FUZZ_CHECK(inst.valid() && inst.createStatus() == kOfxStatOK, "create instance failed");
 
-  for (const char *clip : {"Source", "Reference"}) {
+  // The Reference for every time; the Source at frames 0 and 1, where it is
+  // rendered, and at 2 and 3 or not.
+  auto picture = [&] {
     std::shared_ptr<Image> image = Image::rgbaFloat(6, 4);
     const float r = fdp.ConsumeProbability<float>(), g = fdp.ConsumeProbability<float>();
     for (int y = 0; y < 4; ++y)
@@ -244,15 +268,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         image->set(x, y, 2, static_cast<float>(y) / 3.0f);
         image->set(x, y, 3, 1.0f);
       }
-    inst.setImage(clip, image);
-  }
+    return image;
+  };
+  inst.setImage("Source", 0.0, picture());
+  inst.setImage("Reference", picture());
+  for (int t = 1; t < 4; ++t)
+    if (t == 1 || fdp.ConsumeBool()) inst.setImage("Source", t, picture());
   inst.setParam(kParamMatchMode, fdp.ConsumeIntegralInRange<int>(0, 1));
   inst.setParam(kParamPreserveMode, fdp.ConsumeIntegralInRange<int>(0, 2));
+  for (const char *param : kAnalysisParams)
+    if (fdp.ConsumeBool()) inst.setParam(param, pickSetting(fdp));
 
   Model model;
   const int steps = fdp.ConsumeIntegralInRange<int>(1, 12);
   for (int step = 0; step < steps && fdp.remaining_bytes() > 0; ++step) {
-    switch (fdp.ConsumeIntegralInRange<int>(0, 9)) {
+    switch (fdp.ConsumeIntegralInRange<int>(0, 11)) {
       case 0:
       case 1: {
         const OfxStatus s = inst.render(fdp.ConsumeBool() ? 0.0 : 1.0, OfxRectI{0, 0, 6, 4});
@@ -328,6 +358,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const double value = specialDouble(fdp);
         change(inst, h, model, messages, true, name, true, kOfxTypeParameter,
                [&] { return inst.editParam(name, value); });
+        break;
+      }
+      case 10: {
+        // The analysis settings shape the next render's LUT, not the one an
+        // export takes now.
+        const std::string name = kAnalysisParams[fdp.ConsumeIntegralInRange<int>(0, 4)];
+        const int value = pickSetting(fdp);
+        change(inst, h, model, messages, true, name, true, kOfxTypeParameter,
+               [&] { return inst.editParam(name, static_cast<double>(value)); });
+        break;
+      }
+      case 11: {
+        tbhost::PropertySet in("inArgs"), out("outArgs");
+        in.defineDouble(kOfxPropTime, {fdp.ConsumeBool() ? static_cast<double>(fdp.ConsumeIntegralInRange<int>(-1, 4))
+                                                         : specialDouble(fdp)});
+        const size_t messagesBefore = h.messages().size();
+        const OfxStatus s = inst.callAction(kOfxImageEffectActionGetFramesNeeded, &in, &out);
+        FUZZ_CHECK(s == kOfxStatOK || s == kOfxStatReplyDefault, "frames needed returned %d", s);
+        FUZZ_CHECK(h.messages().size() == messagesBefore, "a message for frames needed");
         break;
       }
     }

@@ -1,6 +1,8 @@
 // Fuzz target: loading and describing the plug-in, and a short life of one
 // instance, against hosts that withhold any of the suites, and whose property
-// and parameter calls fail from any call on, for any number of calls.
+// and parameter calls fail from any call on, for any number of calls; with
+// the host's temporal clip access on, off or not said, any analysis choice,
+// and the frames-needed action among the instance's actions.
 //
 // Invariants: load refuses with kOfxStatErrMissingHostFeature exactly when
 // the property, image-effect, parameter or memory suite is withheld, and the
@@ -44,6 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (withheld[i]) h.withholdSuite(kSuites[i]);
   }
   if (fdp.ConsumeIntegralInRange<int>(0, 7) == 0) h.withholdSuite(fdp.ConsumeRandomLengthString(24));
+  switch (fdp.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0: h.hostProperties().defineInt(kOfxImageEffectPropTemporalClipAccess, {0}); break;
+    case 1: h.hostProperties().remove(kOfxImageEffectPropTemporalClipAccess); break;
+    default: break;
+  }
   if (fdp.ConsumeIntegralInRange<int>(0, 7) == 0) h.hostProperties().failCalls("", pickStatus(fdp));
   const bool faultProperties = fdp.ConsumeBool();
   const bool faultParameters = fdp.ConsumeBool();
@@ -88,9 +95,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       ref->fill(0.6f, 0.4f, 0.1f, 1.0f);
       inst.setImage(kClipSource, src);
       inst.setImage(kClipReference, ref);
+      inst.setParam(kParamAnalysis, fdp.ConsumeIntegralInRange<int>(-1, 3));
+      inst.setParam(kParamAnalysisFrames, fdp.ConsumeIntegralInRange<int>(0, 4));
+      inst.setParam(kParamAnalysisWindow, fdp.ConsumeIntegralInRange<int>(0, 2));
       const int actions = fdp.ConsumeIntegralInRange<int>(0, 6);
       for (int a = 0; a < actions; ++a) {
-        switch (fdp.ConsumeIntegralInRange<int>(0, 3)) {
+        switch (fdp.ConsumeIntegralInRange<int>(0, 4)) {
           case 0: {
             const OfxStatus s = inst.render(0.0, OfxRectI{0, 0, 5, 3});
             FUZZ_CHECK(oneOf(s, {kOfxStatOK, kOfxStatFailed, kOfxStatErrBadHandle}), "render returned %d", s);
@@ -107,6 +117,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
           case 2: {
             const OfxStatus s = inst.instanceChanged(fdp.ConsumeBool() ? "rebuildButton" : "Source", kOfxTypeClip);
             FUZZ_CHECK(oneOf(s, {kOfxStatReplyDefault, kOfxStatErrBadHandle}), "change returned %d", s);
+            break;
+          }
+          case 3: {
+            tbhost::PropertySet in("inArgs"), out("outArgs");
+            in.defineDouble(kOfxPropTime, {static_cast<double>(fdp.ConsumeIntegralInRange<int>(-1, 3))});
+            for (const char *clip : {kClipSource, kClipReference, kClipSourceMask, kClipReferenceMask})
+              out.defineDouble(std::string(kOfxImageClipPropFrameRange) + clip, {0.0, 0.0}, 0);
+            const OfxStatus s = inst.callAction(kOfxImageEffectActionGetFramesNeeded, &in, &out);
+            FUZZ_CHECK(oneOf(s, {kOfxStatOK, kOfxStatReplyDefault, kOfxStatErrBadHandle}), "frames needed returned %d",
+                       s);
             break;
           }
           default: {

@@ -1,15 +1,25 @@
 // Fuzz target: the render and is-identity actions on images of any geometry,
 // depth and component count, with awkward pixel and parameter values, render
 // windows inside and outside the images, masks present or absent, both match
-// modes and every preserve mode.
+// modes and every preserve mode; inputs for every time, for time 0 only, or
+// per frame over frames 0..3 with frames withheld; the analysis choice and
+// its frames, range and window (out-of-range values too), the Source clip's
+// frame range, and a host whose temporal clip access is on, off or not said;
+// and the frames-needed action at any time.
 //
 // Invariants checked after every render: the status follows from the images
 // given; every fetched image was released exactly once; nothing was written
-// outside any image, outside the render window, or into an input; the output
-// is finite and within [0, 1] wherever the Source was; without a Reference,
-// or for a channel whose strength is 0, the output is the clamped Source; at
-// a master mix of 0 or less it is the Source as it is; and the host's memory
-// blocks are all given back at destroy.
+// outside any image, outside the render window, or into an input at any
+// frame; the output is finite and within [0, 1] wherever the Source was; for
+// a channel whose strength is 0 the output is the clamped Source; at a master
+// mix of 0 or less it is the Source as it is; and the host's memory blocks
+// are all given back at destroy. Where the render analyses the one frame
+// (Every Frame, or a host without temporal access) it fetches images at its
+// own time only, and without a Reference the output is the clamped Source.
+// Frames needed: the host's default unless an analysis over several frames
+// applies; else ordered, finite ranges, the rendered frame among the
+// Source's, no more frames than asked for, a rolling window within its
+// reach.
 #include "fuzz/FuzzSupport.h"
 #include "plugin/Names.h"
 
@@ -23,26 +33,48 @@ const char *const kClips[5] = {"Source", "Reference", "Output", "SourceMask", "R
 enum { kSource, kReference, kOutput, kSourceMask, kReferenceMask };
 
 // The host is rebuilt now and then: it keeps every instance it ever made.
-tbhost::Host &host() {
+// Its temporal clip access: 1 or 0 as said, -1 not said at all; the load
+// action runs again when it changes, as the plug-in reads it there.
+tbhost::Host &host(int temporalAccess) {
   static std::unique_ptr<tbhost::Host> h;
   static int uses = 0;
+  static int loadedWith = 1;
   if (!h || ++uses > 200) {
     h.reset();
     h.reset(new tbhost::Host(bundleBinary()));
     if (h->load() != kOfxStatOK) fail("the bundle does not load: %s", h->lastError().c_str());
     uses = 0;
+    loadedWith = 1;
+  }
+  if (temporalAccess != loadedWith) {
+    if (temporalAccess < 0)
+      h->hostProperties().remove(kOfxImageEffectPropTemporalClipAccess);
+    else
+      h->hostProperties().defineInt(kOfxImageEffectPropTemporalClipAccess, {temporalAccess});
+    FUZZ_CHECK(h->callAction(kOfxActionLoad, nullptr, nullptr, nullptr) == kOfxStatOK, "reload failed");
+    loadedWith = temporalAccess;
   }
   return *h;
 }
 
+constexpr int kFrames = 4;
+
 struct ClipSetup {
-  std::shared_ptr<Image> image;
-  bool anyTime = true;  // else only at time 0
+  enum Kind { AnyTime, AtZero, PerFrame };
+  Kind kind = AnyTime;
+  std::shared_ptr<Image> image;                 // AnyTime, AtZero
+  std::shared_ptr<Image> frames[kFrames];       // PerFrame: frame t's image, or none
 };
 
 std::shared_ptr<Image> imageAt(const ClipSetup &clip, double time) {
-  if (!clip.image) return nullptr;
-  if (clip.anyTime || time == 0.0) return clip.image;
+  switch (clip.kind) {
+    case ClipSetup::AnyTime: return clip.image;
+    case ClipSetup::AtZero: return time == 0.0 ? clip.image : nullptr;
+    case ClipSetup::PerFrame:
+      for (int t = 0; t < kFrames; ++t)
+        if (time == t) return clip.frames[t];
+      return nullptr;
+  }
   return nullptr;
 }
 
@@ -55,12 +87,77 @@ bool usableColour(const std::shared_ptr<Image> &image) {
 bool usableInput(const std::shared_ptr<Image> &image) { return image && image->data() != nullptr; }
 
 double pickTime(FuzzedDataProvider &fdp) {
-  switch (fdp.ConsumeIntegralInRange<int>(0, 5)) {
+  switch (fdp.ConsumeIntegralInRange<int>(0, 7)) {
     case 0: return 1.0;
     case 1: return std::numeric_limits<double>::quiet_NaN();
     case 2: return -1.0;
     case 3: return 2.5;
+    case 4: return 2.0;
+    case 5: return 3.0;
     default: return 0.0;
+  }
+}
+
+// A value of an analysis parameter: mostly within `lo`..`hi`, now and then
+// any int.
+int pickSetting(FuzzedDataProvider &fdp, int lo, int hi) {
+  return fdp.ConsumeIntegralInRange<int>(0, 3) == 0 ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(lo, hi);
+}
+
+void pickAnalysis(FuzzedDataProvider &fdp, Instance &inst) {
+  inst.setParam(kParamAnalysis, pickSetting(fdp, 0, 2));
+  inst.setParam(kParamAnalysisStart, fdp.ConsumeBool() ? 0 : pickSetting(fdp, -2, 5));
+  inst.setParam(kParamAnalysisEnd, fdp.ConsumeBool() ? 0 : pickSetting(fdp, -2, 5));
+  inst.setParam(kParamAnalysisFrames, pickSetting(fdp, 1, 5));
+  inst.setParam(kParamAnalysisWindow, pickSetting(fdp, 1, 3));
+}
+
+// Whether a render at `time` may analyse several frames.
+bool overFrames(const Instance &inst, bool temporal, double time) {
+  const int choice = inst.paramInt(kParamAnalysis, time);
+  return temporal && (choice == kAnalysisFrameRange || choice == kAnalysisRollingWindow);
+}
+
+int clampSetting(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
+
+// "OfxImageEffectActionGetFramesNeeded" at `time`, with the host's default
+// (the one frame) in the out-arguments.
+void checkFramesNeeded(Instance &inst, bool temporal, double time) {
+  static const char *const kInputs[4] = {"Source", "Reference", "SourceMask", "ReferenceMask"};
+  tbhost::PropertySet in("inArgs"), out("outArgs");
+  in.defineDouble(kOfxPropTime, {time});
+  for (const char *clip : kInputs) out.defineDouble(std::string(kOfxImageClipPropFrameRange) + clip, {time, time}, 0);
+  const OfxStatus status = inst.callAction(kOfxImageEffectActionGetFramesNeeded, &in, &out);
+  if (!overFrames(inst, temporal, time)) {
+    FUZZ_CHECK(status == kOfxStatReplyDefault && out.writes().empty(),
+               "frames needed at %g without an analysis over frames returned %d and wrote %zu values", time, status,
+               out.writes().size());
+    return;
+  }
+  FUZZ_CHECK(status == kOfxStatOK || status == kOfxStatReplyDefault, "frames needed at %g returned %d", time, status);
+  if (status != kOfxStatOK || !std::isfinite(time)) return;
+  const int choice = inst.paramInt(kParamAnalysis, time);
+  const int frames = clampSetting(inst.paramInt(kParamAnalysisFrames, time), 1, 250);
+  const int window = clampSetting(inst.paramInt(kParamAnalysisWindow, time), 1, 100);
+  const std::vector<double> analysed = out.getDoubles(std::string(kOfxImageClipPropFrameRange) + "Reference");
+  for (const char *clip : kInputs) {
+    const std::vector<double> r = out.getDoubles(std::string(kOfxImageClipPropFrameRange) + clip);
+    const bool source = std::strcmp(clip, "Source") == 0;
+    FUZZ_CHECK(!r.empty() && r.size() % 2 == 0, "frames needed gave %s %zu values", clip, r.size());
+    if (!source)
+      FUZZ_CHECK(r == analysed, "frames needed gave %s other frames than the Reference", clip);
+    bool atTime = false;
+    for (size_t i = 0; i < r.size(); i += 2) {
+      FUZZ_CHECK(std::isfinite(r[i]) && std::isfinite(r[i + 1]) && r[i] <= r[i + 1] && (i == 0 || r[i - 1] <= r[i]),
+                 "frames needed at %g gave %s the range %g..%g", time, clip, r[i], r[i + 1]);
+      atTime = atTime || (r[i] <= time && time <= r[i + 1]);
+      if (!source && choice == kAnalysisRollingWindow)
+        FUZZ_CHECK(r[i] >= time - window && r[i + 1] <= time + window, "a window of %d at %g asks %g..%g", window,
+                   time, r[i], r[i + 1]);
+    }
+    if (source) FUZZ_CHECK(atTime, "frames needed at %g leaves out the Source at that frame", time);
+    if (!source && choice == kAnalysisFrameRange)
+      FUZZ_CHECK(r.size() <= 2u * frames, "frames needed asks %zu frames of %d", r.size() / 2, frames);
   }
 }
 
@@ -163,23 +260,64 @@ void checkOutput(const Image &out, const std::vector<unsigned char> &before, con
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider fdp(data, size);
-  tbhost::Host &h = host();
+  const int temporalAccess = fdp.ConsumeIntegralInRange<int>(0, 3) != 0 ? 1 : fdp.ConsumeBool() ? 0 : -1;
+  const bool temporal = temporalAccess == 1;
+  tbhost::Host &h = host(temporalAccess);
   const long liveBefore = h.memory().liveBlocks;
   Instance inst = h.createInstance(kOfxImageEffectContextGeneral);
   FUZZ_CHECK(inst.valid() && inst.createStatus() == kOfxStatOK, "create instance failed: %d", inst.createStatus());
 
   ClipSetup clips[5];
+  std::vector<std::shared_ptr<Image>> inputs;  // every input image at every frame
   for (int i = 0; i < 5; ++i) {
     const bool colour = i == kSource || i == kReference || i == kOutput;
     const bool present = colour ? fdp.ConsumeIntegralInRange<int>(0, 7) != 0 : fdp.ConsumeBool();
     if (!present) continue;
-    clips[i].image = imageFromFuzz(fdp, i == kOutput ? 20 : 16);
-    clips[i].anyTime = i == kOutput || fdp.ConsumeIntegralInRange<int>(0, 3) != 0;
-    if (clips[i].anyTime) {
-      inst.setImage(kClips[i], clips[i].image);
-    } else {
-      inst.setImage(kClips[i], 0.0, clips[i].image);
+    ClipSetup &clip = clips[i];
+    clip.image = imageFromFuzz(fdp, i == kOutput ? 20 : 16);
+    if (i != kOutput) {
+      const int kind = fdp.ConsumeIntegralInRange<int>(0, 5);
+      clip.kind = kind == 0 ? ClipSetup::AtZero : kind <= 2 ? ClipSetup::PerFrame : ClipSetup::AnyTime;
     }
+    if (clip.kind == ClipSetup::AnyTime) {
+      inst.setImage(kClips[i], clip.image);
+    } else if (clip.kind == ClipSetup::AtZero) {
+      inst.setImage(kClips[i], 0.0, clip.image);
+    } else {
+      // Frame by frame: the first image, another one, or none.
+      for (int t = 0; t < kFrames; ++t) {
+        const int which = fdp.ConsumeIntegralInRange<int>(0, 3);
+        if (which == 0) continue;
+        clip.frames[t] = which == 1 ? clip.image : imageFromFuzz(fdp, 16);
+        inst.setImage(kClips[i], t, clip.frames[t]);
+        if (clip.frames[t] != clip.image) inputs.push_back(clip.frames[t]);
+      }
+    }
+    if (i != kOutput) inputs.push_back(clip.image);
+  }
+  // The Source clip's frame range, which a Frame Range of 0..0 and a rolling
+  // window follow: the host's 0..100, or any pair, the widest, or none.
+  switch (fdp.ConsumeIntegralInRange<int>(0, 8)) {
+    case 0:
+      inst.clipProperties(kClips[kSource])->remove("OfxImageEffectPropFrameRange");
+      break;
+    case 1:
+      inst.clipProperties(kClips[kSource])->defineDouble("OfxImageEffectPropFrameRange",
+                                                          {specialDouble(fdp), specialDouble(fdp)});
+      break;
+    case 2:
+      inst.clipProperties(kClips[kSource])->defineDouble(
+          "OfxImageEffectPropFrameRange",
+          {static_cast<double>(fdp.ConsumeIntegralInRange<int>(-2, 3)),
+           static_cast<double>(fdp.ConsumeIntegralInRange<int>(-2, 3))});
+      break;
+    case 3:
+      inst.clipProperties(kClips[kSource])->defineDouble(
+          "OfxImageEffectPropFrameRange",
+          {-std::numeric_limits<double>::max(), std::numeric_limits<double>::max()});
+      break;
+    default:
+      break;
   }
   if (clips[kOutput].image == nullptr) {
     // The host makes an Output image at render; give it a fixed one instead
@@ -199,12 +337,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       }
       inst.setParam(kParamMatchMode, fdp.ConsumeBool() ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 1));
       inst.setParam(kParamPreserveMode, fdp.ConsumeBool() ? specialInt(fdp) : fdp.ConsumeIntegralInRange<int>(0, 2));
+      pickAnalysis(fdp, inst);
     }
     double time = pickTime(fdp);
     // The host looks images up by exact time, which a NaN time does not
     // match reliably: NaN times only for clips that hold one image for all.
     bool timed = false;
-    for (const ClipSetup &c : clips) timed = timed || (c.image && !c.anyTime);
+    for (const ClipSetup &c : clips) timed = timed || (c.image && c.kind != ClipSetup::AnyTime);
     if (timed && std::isnan(time)) time = 3.0;
     for (int c = 0; c < 4; ++c) strength[c] = inst.paramDouble(kStrengths[c], time);
     const float mix[3] = {mixStrength(strength[1], strength[0]), mixStrength(strength[2], strength[0]),
@@ -242,8 +381,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       images[i] = imageAt(clips[i], args.time);
       if (images[i]) before[i] = pixelBytes(*images[i]);
     }
+    std::vector<std::vector<unsigned char>> inputsBefore;
+    for (const std::shared_ptr<Image> &image : inputs) inputsBefore.push_back(pixelBytes(*image));
     const bool renderable = usableInput(images[kSource]) && usableColour(images[kOutput]);
-    const bool referenceUsed = renderable && usableInput(images[kReference]);
+    // Over several frames the LUT may come from other frames than this one.
+    const bool analysed = overFrames(inst, temporal, args.time);
+    const bool referenceUsed = renderable && (analysed || usableInput(images[kReference]));
+    const size_t fetchedBefore = inst.fetchedImages().size();
 
     const OfxStatus status = inst.render(args);
     FUZZ_CHECK(status == (renderable ? kOfxStatOK : kOfxStatFailed),
@@ -256,6 +400,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       FUZZ_CHECK(images[i]->outsideIntact(), "bytes outside the %s image changed", kClips[i]);
       if (i != kOutput)
         FUZZ_CHECK(pixelBytes(*images[i]) == before[i], "the %s image was written to", kClips[i]);
+    }
+    for (size_t i = 0; i < inputs.size(); ++i)
+      FUZZ_CHECK(inputs[i]->outsideIntact() && pixelBytes(*inputs[i]) == inputsBefore[i],
+                 "an input image of another frame was written to");
+    if (!analysed) {
+      const std::vector<tbhost::ImageRecord> fetched = inst.fetchedImages();
+      for (size_t i = fetchedBefore; i < fetched.size(); ++i)
+        FUZZ_CHECK(fetched[i].time == args.time || (std::isnan(fetched[i].time) && std::isnan(args.time)),
+                   "a render at %g of one frame fetched %s at %g", args.time, fetched[i].clip.c_str(),
+                   fetched[i].time);
     }
     const Image &out = *images[kOutput];
     // The converted pixels of an Alpha Source are the host's; the output is
@@ -270,6 +424,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       FUZZ_CHECK(id.status == (identity ? kOfxStatOK : kOfxStatReplyDefault), "is identity returned %d", id.status);
       if (identity) FUZZ_CHECK(id.clip == "Source", "is identity named clip '%s'", id.clip.c_str());
     }
+    if (fdp.ConsumeIntegralInRange<int>(0, 2) == 0)
+      checkFramesNeeded(inst, temporal, fdp.ConsumeBool() ? pickTime(fdp) : specialDouble(fdp));
   }
 
   FUZZ_CHECK(inst.destroy() == kOfxStatOK, "destroy failed");

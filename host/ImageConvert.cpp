@@ -50,7 +50,12 @@ bool hasRealAlpha(const Image &image) {
 
 std::shared_ptr<Image> convertedPart(const Image &image, OfxRectI region, PixelDepth depth, Components components,
                                      bool realAlpha) {
-  std::shared_ptr<Image> part = Image::create(depth, components, region, image.layout());
+  // The same layout, its row padding kept a whole number of components so
+  // that rows stay aligned in the new depth.
+  ImageLayout layout = image.layout();
+  const int unit = bytesPerComponent(depth);
+  layout.rowPadding = (layout.rowPadding + unit - 1) / unit * unit;
+  std::shared_ptr<Image> part = Image::create(depth, components, region, layout);
   if (!part->data()) return part;
   if (depth == image.depth() && components == image.components()) {
     const size_t rowBytes = static_cast<size_t>(part->width()) * static_cast<size_t>(part->bytesPerPixel());

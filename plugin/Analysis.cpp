@@ -95,10 +95,15 @@ struct HeldImage {
 
 enum class Read { Absent, Ready, NoMemory };
 
+// An image the host handed over that could not be read (a property it did
+// not give) is missing for this render only: the frame is measured again.
+bool unreadable(const HeldImage &held) { return held.image.handle != nullptr && !held.image.usable; }
+
 // A fetched colour image as RGBA float (a view of the host's pixels when
 // they already are), noting whether it covers its clip.
 Read readFloat(const HeldImage &held, OfxImageClipHandle clip, double time, const double renderScale[2],
                bool &covers, FloatImage &out) {
+  if (unreadable(held)) covers = false;
   if (!held.image.usable) return Read::Absent;
   if (!coversClip(held.image, clip, time, renderScale)) covers = false;
   return floatImage(held.image.pixels, 4, out, held.image.premultiplied) ? Read::Ready : Read::NoMemory;
@@ -118,6 +123,7 @@ Read measureClip(FrameMeasureStore &store, const FrameMeasureKey &key, bool isRe
   std::unique_ptr<HeldImage> mask;
   if (useMask && maskClip != nullptr) {
     mask = std::make_unique<HeldImage>(maskClip, key.time, true);
+    if (unreadable(*mask)) covers = false;
     if (!mask->image.usable) mask.reset();
   }
   if (mask && !coversClip(mask->image, maskClip, key.time, renderScale)) covers = false;
@@ -182,7 +188,34 @@ bool matches(const MatchInstance &instance, const AnalysisKey &key) {
   return instance.lut && instance.lut->valid && instance.lut->data != nullptr && instance.cachedAnalysis == key;
 }
 
+AnalysisKey keyOf(const MatchInstance &instance, const AnalysisSettings &settings, const AnalysisPlan &frames,
+                  double time, int matchMode, int preserveMode) {
+  const bool sameFrame = matchMode == kMatchSameFrame;
+  AnalysisKey key;
+  key.choice = settings.choice;
+  key.matchMode = matchMode;
+  key.preserveMode = preserveMode;
+  key.sourceMask = !sameFrame && maskWanted(instance.sourceMaskClip);
+  key.referenceMask = !sameFrame && maskWanted(instance.referenceMaskClip);
+  key.time = settings.choice == kAnalysisRollingWindow ? time : 0.0;
+  key.frames = frames.frames;
+  return key;
+}
+
 }  // namespace
+
+bool framesToRead(MatchInstance &instance, double time, AnalysisPlan &out) {
+  AnalysisSettings settings;
+  if (plan(instance, time, settings, out)) {
+    const AnalysisKey key = keyOf(instance, settings, out, time, paramIntAt(instance.matchModeParam, time, 0),
+                                  paramIntAt(instance.preserveModeParam, time, 0));
+    std::lock_guard<std::mutex> guard(instance.stateLock);
+    if (!matches(instance, key)) return true;
+  }
+  out.frames.clear();
+  out.weights.clear();
+  return false;
+}
 
 float rollingWeight(double offset, int window) {
   const double pi = 3.14159265358979323846;
@@ -198,7 +231,8 @@ void planAnalysis(const AnalysisSettings &settings, double time, double first, d
       a = first;
       b = last;
     }
-    if (!std::isfinite(a) || !std::isfinite(b) || a > b) a = b = time;
+    // A range too wide to span in a double gives no frames either.
+    if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(b - a) || a > b) a = b = time;
     const int n = clampInt(settings.frames, 1, kMaxAnalysisFrames);
     for (int k = 0; k < n; ++k) {
       const double step = n == 1 ? 0.5 : static_cast<double>(k) / (n - 1);
@@ -260,14 +294,7 @@ AnalysedLut analysedLut(MatchInstance &instance, double time, const double rende
   if (!plan(instance, time, settings, frames)) return result;
 
   const bool sameFrame = matchMode == kMatchSameFrame;
-  AnalysisKey key;
-  key.choice = settings.choice;
-  key.matchMode = matchMode;
-  key.preserveMode = preserveMode;
-  key.sourceMask = !sameFrame && maskWanted(instance.sourceMaskClip);
-  key.referenceMask = !sameFrame && maskWanted(instance.referenceMaskClip);
-  key.time = settings.choice == kAnalysisRollingWindow ? time : 0.0;
-  key.frames = frames.frames;
+  const AnalysisKey key = keyOf(instance, settings, frames, time, matchMode, preserveMode);
 
   // One build at a time: a render that finds one under way waits for it,
   // and usually finds the LUT it needs when it wakes.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "plugin/HostSuites.h"
@@ -61,7 +62,11 @@ ClipImage readImage(OfxPropertySetHandle image, bool isMask) {
   p.y2 = p.height == 0 ? p.y1 : bounds[3];
   p.depth = depthOf(depth);
   p.components = componentsOf(components);
-  info.usable = p.data != nullptr && p.depth != kDepthUnusable && (isMask || p.components != 1);
+  // Rows shorter than their pixels (row bytes the host did not give, or a
+  // format read wrongly) would be read and written past their ends.
+  const int64_t pixelRow = static_cast<int64_t>(p.width) * p.components * p.depth;
+  info.usable = p.data != nullptr && p.depth != kDepthUnusable && (isMask || p.components != 1) &&
+                std::llabs(static_cast<int64_t>(rowBytes)) >= pixelRow;
   char *premultiplication = nullptr;
   if (props->propGetString(image, kOfxImageEffectPropPreMultiplication, 0, &premultiplication) == kOfxStatOK &&
       premultiplication != nullptr)

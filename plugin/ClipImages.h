@@ -20,8 +20,8 @@ struct ClipImage {
 OfxPropertySetHandle fetchImage(OfxImageClipHandle clip, double time);
 
 // Reads an image's geometry and format. An image without data, with a depth
-// the kernels cannot read, or (for a colour image) with a single component
-// counts as absent.
+// the kernels cannot read, with rows shorter than its pixels, or (for a
+// colour image) with a single component counts as absent.
 ClipImage readImage(OfxPropertySetHandle image, bool isMask);
 
 // Whether `image` covers the whole region of definition of `clip` at `time`

@@ -130,6 +130,81 @@ std::vector<float> referenceRender() {
   return pixels(*inst.image(kClipOutput, 0.0));
 }
 
+// How an instance analyses: the choice, and what the host says of temporal
+// clip access (1, 0, or -1 for not at all). The first is the plain setup of
+// the tests above: one image a clip for every time. The others hold the
+// Source at frames 0..3, the Reference without frame 3 and the Source mask
+// without frame 0. Frame Range renders frame 1 from frames 0 and 3; the
+// rolling window renders frame 0 from frames 0 and 1, cut at the clip's start.
+struct Analysis {
+  const char *name;
+  int choice;
+  int temporalAccess;
+};
+const Analysis kAnalyses[] = {{"every frame", kAnalysisEveryFrame, 1},
+                              {"frame range", kAnalysisFrameRange, 1},
+                              {"rolling window", kAnalysisRollingWindow, 1},
+                              {"frame range, no temporal access", kAnalysisFrameRange, 0},
+                              {"rolling window, temporal access not said", kAnalysisRollingWindow, -1}};
+
+bool overFrames(const Analysis &a) { return a.choice != kAnalysisEveryFrame; }
+double renderTime(const Analysis &a) { return a.choice == kAnalysisFrameRange ? 1.0 : 0.0; }
+
+// Call before host.load().
+void configureHost(Host &host, const Analysis &a) {
+  if (a.temporalAccess < 0)
+    host.hostProperties().remove(kOfxImageEffectPropTemporalClipAccess);
+  else
+    host.hostProperties().defineInt(kOfxImageEffectPropTemporalClipAccess, {a.temporalAccess});
+}
+
+// Frame t of an input clip; a mask's alpha varies over the picture.
+std::shared_ptr<Image> frameImage(const std::string &clip, int t) {
+  const bool mask = clip == kClipSourceMask || clip == kClipReferenceMask;
+  std::shared_ptr<Image> image = gradient((clip == kClipSource || clip == kClipSourceMask ? 0.1f : 0.45f) + 0.04f * t);
+  if (mask)
+    for (int y = 0; y < 6; ++y)
+      for (int x = 0; x < 8; ++x) image->set(x, y, 3, 0.1f * (x + y + t));
+  return image;
+}
+
+// The frames 0..3 of a clip, but the one it goes without and `alsoWithheld`.
+void giveFrames(Instance &inst, const std::string &clip, int alsoWithheld = -1) {
+  const int withheld = clip == kClipReference ? 3 : clip == kClipSourceMask ? 0 : clip == kClipReferenceMask ? 2 : -1;
+  for (int t = 0; t < 4; ++t)
+    if (t != withheld && t != alsoWithheld) inst.setImage(clip, t, frameImage(clip, t));
+}
+
+void prepare(Instance &inst, const Analysis &a) {
+  if (!overFrames(a)) {
+    giveImages(inst);
+    return;
+  }
+  giveFrames(inst, kClipSource);
+  giveFrames(inst, kClipReference);
+  giveFrames(inst, kClipSourceMask);
+  inst.setImage(kClipOutput, Image::rgbaFloat(8, 6));
+  inst.setParam(kParamAnalysis, a.choice);
+  inst.setParam(kParamAnalysisEnd, 3);
+  inst.setParam(kParamAnalysisFrames, 2);
+  inst.setParam(kParamAnalysisWindow, 1);
+}
+
+// The output of an untroubled instance analysing as `a`; asserts that it read
+// frames other than the rendered one exactly when the host allows it.
+std::vector<float> referenceRender(const Analysis &a) {
+  Host host(kBundle);
+  configureHost(host, a);
+  EXPECT_EQ(host.load(), kOfxStatOK);
+  Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+  prepare(inst, a);
+  EXPECT_EQ(inst.render(renderTime(a), kWindow), kOfxStatOK);
+  bool otherFrames = false;
+  for (const tbhost::ImageRecord &r : inst.fetchedImages()) otherFrames = otherFrames || r.time != renderTime(a);
+  EXPECT_EQ(otherFrames, overFrames(a) && a.temporalAccess == 1) << a.name;
+  return pixels(*inst.image(kClipOutput, renderTime(a)));
+}
+
 void expectLedgerBalanced(const Instance &inst) {
   const tbhost::LedgerStats ledger = inst.ledger();
   EXPECT_EQ(ledger.doubleReleases, 0);
@@ -222,39 +297,48 @@ long failEachHeapAllocation(Action action) {
 }
 
 TEST(HeapFaults, RenderSurvivesEveryFailedAllocationAndRecovers) {
-  const std::vector<float> expected = referenceRender();
-  Host host(kBundle);
-  ASSERT_EQ(host.load(), kOfxStatOK);
-  Instance warm = host.createInstance(kOfxImageEffectContextGeneral);  // describes once, outside the faults
-  warm.destroy();
-  const long injected = failEachHeapAllocation([&](long nth) {
-    SCOPED_TRACE("allocation " + std::to_string(nth));
-    disarmHeapFailure();
-    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
-    giveImages(inst);
-    tbhost::PropertySet in("inArgs");
-    in.defineDouble(kOfxPropTime, {0.0});
-    in.defineInt(kOfxImageEffectPropRenderWindow, {kWindow.x1, kWindow.y1, kWindow.x2, kWindow.y2});
-    in.defineDouble(kOfxImageEffectPropRenderScale, {1.0, 1.0});
-    armHeapFailure(nth);
-    const OfxStatus status = host.callAction(kOfxImageEffectActionRender, inst.handle(), &in, nullptr);
-    const bool hit = gNewFailures.load() > 0;
-    disarmHeapFailure();
-    EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrMemory ||
-                status == kOfxStatErrBadHandle)
-        << status;
-    expectLedgerBalanced(inst);
-    EXPECT_TRUE(inst.image(kClipOutput, 0.0)->outsideIntact());
-    // Nothing lost: the next render gives what an untroubled instance gives.
-    inst.instanceChanged(kParamRebuildButton);
-    EXPECT_EQ(inst.render(0.0, kWindow), kOfxStatOK);
-    EXPECT_EQ(pixels(*inst.image(kClipOutput, 0.0)), expected);
-    inst.destroy();
-    return hit;
-  });
-  EXPECT_GT(injected, 0);
-  std::printf("heap allocations failed in turn during render: %ld\n", injected);
-  EXPECT_EQ(host.memory().liveBlocks, 0);
+  for (const Analysis &a : kAnalyses) {
+    // Without temporal access the render takes Every Frame's path before the
+    // analysis allocates anything; the call and clip faults below cover it.
+    if (a.temporalAccess != 1) continue;
+    SCOPED_TRACE(a.name);
+    const std::vector<float> expected = referenceRender(a);
+    const double time = renderTime(a);
+    Host host(kBundle);
+    configureHost(host, a);
+    ASSERT_EQ(host.load(), kOfxStatOK);
+    Instance warm = host.createInstance(kOfxImageEffectContextGeneral);  // describes once, outside the faults
+    warm.destroy();
+    const long injected = failEachHeapAllocation([&](long nth) {
+      SCOPED_TRACE("allocation " + std::to_string(nth));
+      disarmHeapFailure();
+      Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+      prepare(inst, a);
+      tbhost::PropertySet in("inArgs");
+      in.defineDouble(kOfxPropTime, {time});
+      in.defineInt(kOfxImageEffectPropRenderWindow, {kWindow.x1, kWindow.y1, kWindow.x2, kWindow.y2});
+      in.defineDouble(kOfxImageEffectPropRenderScale, {1.0, 1.0});
+      armHeapFailure(nth);
+      const OfxStatus status = host.callAction(kOfxImageEffectActionRender, inst.handle(), &in, nullptr);
+      const bool hit = gNewFailures.load() > 0;
+      disarmHeapFailure();
+      EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrMemory ||
+                  status == kOfxStatErrBadHandle)
+          << status;
+      expectLedgerBalanced(inst);
+      EXPECT_TRUE(inst.image(kClipOutput, time)->outsideIntact());
+      // Nothing lost: the next render gives what an untroubled instance gives.
+      inst.instanceChanged(kParamRebuildButton);
+      EXPECT_EQ(inst.render(time, kWindow), kOfxStatOK);
+      EXPECT_EQ(pixels(*inst.image(kClipOutput, time)), expected);
+      expectLedgerBalanced(inst);
+      inst.destroy();
+      return hit;
+    });
+    EXPECT_GT(injected, 0);
+    std::printf("heap allocations failed in turn during render (%s): %ld\n", a.name, injected);
+    EXPECT_EQ(host.memory().liveBlocks, 0);
+  }
 }
 
 TEST(HeapFaults, ExportSurvivesEveryFailedAllocation) {
@@ -420,28 +504,65 @@ long failEachCall(Arm arm, Run run) {
 
 }  // namespace
 
+namespace {
+
+// Asks "OfxImageEffectActionGetFramesNeeded" at `time`; the ranges the host
+// proposes are the one frame. Each clip's answer must stay a list of ranges.
+OfxStatus askFramesNeeded(Instance &inst, double time) {
+  tbhost::PropertySet in("inArgs"), out("outArgs");
+  in.defineDouble(kOfxPropTime, {time});
+  for (const char *clip : {kClipSource, kClipReference, kClipSourceMask, kClipReferenceMask})
+    out.defineDouble(std::string(kOfxImageClipPropFrameRange) + clip, {time, time}, 0);
+  const OfxStatus status = inst.callAction(kOfxImageEffectActionGetFramesNeeded, &in, &out);
+  for (const char *clip : {kClipSource, kClipReference, kClipSourceMask, kClipReferenceMask}) {
+    const std::vector<double> ranges = out.getDoubles(std::string(kOfxImageClipPropFrameRange) + clip);
+    EXPECT_TRUE(!ranges.empty() && ranges.size() % 2 == 0) << clip << ": " << ranges.size() << " values";
+    for (size_t i = 0; i + 1 < ranges.size(); i += 2)
+      EXPECT_TRUE(std::isfinite(ranges[i]) && ranges[i] <= ranges[i + 1]) << clip << " " << ranges[i];
+  }
+  return status;
+}
+
+}  // namespace
+
 TEST(CallFaults, RenderWithAnyPropertyOrParameterCallFailing) {
-  Host host(kBundle);
-  faultysuites::install(host);
-  ASSERT_EQ(host.load(), kOfxStatOK);
-  Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
-  giveImages(inst);
-  auto run = [&](long nth) {
-    SCOPED_TRACE("call " + std::to_string(nth));
-    inst.instanceChanged(kParamRebuildButton);
-    const OfxStatus status = inst.render(0.0, kWindow);
-    EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrBadHandle) << status;
-    expectLedgerBalanced(inst);
-    const std::shared_ptr<Image> out = inst.image(kClipOutput, 0.0);
-    EXPECT_TRUE(out->outsideIntact());
-    for (float v : pixels(*out)) EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;
-  };
-  long failed = failEachCall([](long nth) { faultysuites::failProperty(nth, 1); }, run);
-  failed += failEachCall([](long nth) { faultysuites::failParameter(nth, 1, kOfxStatErrBadHandle); }, run);
-  EXPECT_GT(failed, 0);
-  std::printf("property and parameter calls failed in turn during render: %ld\n", failed);
-  inst.destroy();
-  EXPECT_EQ(host.memory().liveBlocks, 0);
+  for (const Analysis &a : kAnalyses) {
+    if (a.temporalAccess < 0) continue;  // differs from a host that says 0 at load only
+    SCOPED_TRACE(a.name);
+    const std::vector<float> expected = referenceRender(a);
+    const double time = renderTime(a);
+    Host host(kBundle);
+    configureHost(host, a);
+    faultysuites::install(host);
+    ASSERT_EQ(host.load(), kOfxStatOK);
+    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+    prepare(inst, a);
+    auto run = [&](long nth) {
+      SCOPED_TRACE("call " + std::to_string(nth));
+      inst.instanceChanged(kParamRebuildButton);
+      const OfxStatus status = inst.render(time, kWindow);
+      EXPECT_TRUE(status == kOfxStatOK || status == kOfxStatFailed || status == kOfxStatErrBadHandle) << status;
+      const OfxStatus needed = askFramesNeeded(inst, time);
+      EXPECT_TRUE(needed == kOfxStatOK || needed == kOfxStatReplyDefault || needed == kOfxStatErrBadHandle)
+          << needed;
+      expectLedgerBalanced(inst);
+      const std::shared_ptr<Image> out = inst.image(kClipOutput, time);
+      EXPECT_TRUE(out->outsideIntact());
+      for (float v : pixels(*out)) EXPECT_TRUE(v >= 0.0f && v <= 1.0f) << v;
+      // Once the calls answer again, so does the render, without a Refresh.
+      faultysuites::disarm();
+      EXPECT_EQ(inst.render(time, kWindow), kOfxStatOK);
+      EXPECT_EQ(pixels(*out), expected);
+      expectLedgerBalanced(inst);
+    };
+    long failed = failEachCall([](long nth) { faultysuites::failProperty(nth, 1); }, run);
+    failed += failEachCall([](long nth) { faultysuites::failParameter(nth, 1, kOfxStatErrBadHandle); }, run);
+    EXPECT_GT(failed, 0);
+    std::printf("property and parameter calls failed in turn during render and frames needed (%s): %ld\n", a.name,
+                failed);
+    inst.destroy();
+    EXPECT_EQ(host.memory().liveBlocks, 0);
+  }
 }
 
 TEST(CallFaults, ExportWithAnyPropertyOrParameterCallFailing) {
@@ -502,35 +623,58 @@ TEST(CallFaults, CreateWithAnyPropertyOrParameterCallFailing) {
 
 TEST(ClipFaults, AnyClipWithoutAnImage) {
   static const char *const kClips[5] = {"Source", "Reference", "Output", "SourceMask", "ReferenceMask"};
-  Host host(kBundle);
-  ASSERT_EQ(host.load(), kOfxStatOK);
-  for (int missing = 0; missing < 32; ++missing) {
-    SCOPED_TRACE("missing set " + std::to_string(missing));
-    Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
-    giveImages(inst);
-    std::shared_ptr<Image> output = inst.image(kClipOutput, 0.0);
-    for (int c = 0; c < 5; ++c) {
-      if (c >= 3 && !(missing & (1 << c))) inst.setImage(kClips[c], gradient(0.3f));
-      if (missing & (1 << c)) {
-        inst.clearImages(kClips[c]);
-        // The host would make an Output image for a connected Output clip.
-        if (c == 2 || (missing & 1)) inst.setClipConnected(kClips[c], false);
+  for (const Analysis &a : kAnalyses) {
+    SCOPED_TRACE(a.name);
+    Host host(kBundle);
+    configureHost(host, a);
+    ASSERT_EQ(host.load(), kOfxStatOK);
+    const double time = renderTime(a);
+    const bool temporal = overFrames(a) && a.temporalAccess == 1;
+    // Over frames an input goes without an image everywhere, or at the
+    // rendered frame only.
+    for (bool everywhere : {true, false}) {
+      if (!everywhere && !overFrames(a)) continue;
+      SCOPED_TRACE(everywhere ? "everywhere" : "at the rendered frame");
+      std::vector<float> whole;  // the output with no image missing
+      for (int missing = 0; missing < 32; ++missing) {
+        SCOPED_TRACE("missing set " + std::to_string(missing));
+        Instance inst = host.createInstance(kOfxImageEffectContextGeneral);
+        prepare(inst, a);
+        if (overFrames(a)) giveFrames(inst, kClipReferenceMask);
+        std::shared_ptr<Image> output = inst.image(kClipOutput, time);
+        for (int c = 0; c < 5; ++c) {
+          if (!overFrames(a) && c >= 3 && !(missing & (1 << c))) inst.setImage(kClips[c], gradient(0.3f));
+          if (!(missing & (1 << c))) continue;
+          inst.clearImages(kClips[c]);
+          if (!everywhere && c != 2) {
+            giveFrames(inst, kClips[c], static_cast<int>(time));
+          } else if (c == 2 || (missing & 1)) {
+            // The host would make an Output image for a connected Output clip.
+            inst.setClipConnected(kClips[c], false);
+          }
+        }
+        const bool renderable = !(missing & 1) && !(missing & 4);
+        const OfxStatus status = inst.render(time, kWindow);
+        EXPECT_EQ(status, renderable ? kOfxStatOK : kOfxStatFailed);
+        expectLedgerBalanced(inst);
+        if (renderable && (missing & 2) && (everywhere || !temporal)) {
+          // Without a Reference the output is the clamped Source.
+          std::shared_ptr<Image> src = inst.image(kClipSource, time);
+          for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 8; ++x)
+              for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(output->get(x, y, ch), src->get(x, y, ch));
+        }
+        if (missing == 0) whole = pixels(*output);
+        // Frame Range does not measure the rendered frame: inputs missing
+        // there, but the Source, change nothing.
+        if (!everywhere && temporal && a.choice == kAnalysisFrameRange && renderable) {
+          EXPECT_EQ(pixels(*output), whole);
+        }
+        inst.destroy();
       }
     }
-    const bool renderable = !(missing & 1) && !(missing & 4);
-    const OfxStatus status = inst.render(0.0, kWindow);
-    EXPECT_EQ(status, renderable ? kOfxStatOK : kOfxStatFailed);
-    expectLedgerBalanced(inst);
-    if (renderable && (missing & 2)) {
-      // Without a Reference the output is the clamped Source.
-      std::shared_ptr<Image> src = inst.image(kClipSource, 0.0);
-      for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 8; ++x)
-          for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(output->get(x, y, ch), src->get(x, y, ch));
-    }
-    inst.destroy();
+    EXPECT_EQ(host.memory().liveBlocks, 0);
   }
-  EXPECT_EQ(host.memory().liveBlocks, 0);
 }
 
 // ---- Exports that cannot be written ----

@@ -4,6 +4,7 @@
 // conversions they call for.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "HostFixture.h"
@@ -198,6 +199,34 @@ TEST_F(Delivery, ClipPreferencesAreAskedWhenClipsChangeAndImagesFollowThem) {
   EXPECT_EQ(fetchSource(inst, &values).components, kOfxImageComponentRGBA);
   EXPECT_EQ(values, (std::vector<float>{0.2f, 0.4f, 0.6f, 1.0f}));
   EXPECT_EQ(inst.clipPreferences().clips[0].components, kOfxImageComponentRGBA);
+}
+
+TEST_F(Delivery, ImagesConvertedToAnotherDepthKeepTheirRowsAligned) {
+  // Frame 1 in 16 bits with six bytes of padding a row; the clip takes the
+  // float format of frame 0, so frame 1 arrives as float.
+  Instance inst = host.createInstance(kGeneral);
+  tbhost::ImageLayout padded;
+  padded.rowPadding = 6;
+  auto shorts = Image::create(PixelDepth::Short, Components::RGBA, OfxRectI{0, 0, 3, 2}, padded);
+  shorts->fill(0.25f, 0.5f, 0.75f, 1.0f);
+  inst.setImage("Source", 1.0, shorts);
+  inst.setImage("Source", 0.0, Image::rgbaFloat(3, 2));
+  ASSERT_EQ(inst.render(0.0, OfxRectI{0, 0, 3, 2}), kOfxStatOK);
+  OfxPropertySetHandle image = nullptr;
+  ASSERT_EQ(effects->clipGetImage(clip(inst, "Source"), 1.0, nullptr, &image), kOfxStatOK);
+  char *depth = nullptr;
+  int rowBytes = 0;
+  void *data = nullptr;
+  props->propGetString(image, kOfxImageEffectPropPixelDepth, 0, &depth);
+  props->propGetInt(image, kOfxImagePropRowBytes, 0, &rowBytes);
+  props->propGetPointer(image, kOfxImagePropData, 0, &data);
+  EXPECT_STREQ(depth, kOfxBitDepthFloat);
+  EXPECT_GE(rowBytes, 3 * 16);
+  EXPECT_EQ(rowBytes % 4, 0);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(data) % 4, 0u);
+  const float *second = reinterpret_cast<const float *>(static_cast<const char *>(data) + rowBytes);
+  EXPECT_NEAR(second[2], 0.75f, 1e-4f);
+  EXPECT_EQ(effects->clipReleaseImage(image), kOfxStatOK);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -165,6 +166,16 @@ TEST(FrameMeasures, TheLeastRecentlyUsedGoBeyondTheBudget) {
   store.budget = each - 1;  // larger than the whole budget: not kept
   keepMeasure(store, later, measure());
   EXPECT_FALSE(findMeasure(store, later));
+}
+
+TEST(AnalysisPlan, AClipRangeTooWideToSpanIsTheRenderedFrame) {
+  // Its span overflows: without care the first frame is NaN, the rest infinite.
+  AnalysisPlan p;
+  AnalysisSettings range;
+  range.choice = kAnalysisFrameRange;
+  const double most = std::numeric_limits<double>::max();
+  planAnalysis(range, 5.0, -most, most, p);
+  EXPECT_EQ(p.frames, (std::vector<double>{5}));
 }
 
 TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
