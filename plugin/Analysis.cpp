@@ -68,8 +68,11 @@ bool maskWanted(OfxImageClipHandle clip) {
 }
 
 bool plan(const MatchInstance &instance, double time, AnalysisSettings &settings, AnalysisPlan &out) {
+  // Every Frame renders ask for no more than the choice.
+  if (!gHostSuites.temporalAccess) return false;
+  settings.choice = paramIntAt(instance.analysisParam, time, kAnalysisEveryFrame);
+  if (!analyses(settings)) return false;
   settings = readSettings(instance, time);
-  if (!gHostSuites.temporalAccess || !analyses(settings)) return false;
   double first, last;
   sourceRange(instance, first, last);
   planAnalysis(settings, time, first, last, out);
