@@ -366,7 +366,9 @@ TEST(TemporalAccess, AHostWithoutItGetsEveryFrameAndOneLineAnInstance) {
     }
     for (size_t i = 1; i < out.size(); ++i)
       EXPECT_EQ(std::memcmp(out[0]->data(), out[i]->data(), static_cast<size_t>(W) * H * 16), 0);
+#ifndef _WIN32  // the Windows module writes its debug lines to the debugger, not to stderr
     EXPECT_EQ(capture.linesStartingWith("Tintbridge: host has no temporal clip access").size(), 3u);
+#endif
   }
 }
 
