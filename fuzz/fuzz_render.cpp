@@ -62,8 +62,8 @@ constexpr int kFrames = 4;
 struct ClipSetup {
   enum Kind { AnyTime, AtZero, PerFrame };
   Kind kind = AnyTime;
-  std::shared_ptr<Image> image;                 // AnyTime, AtZero
-  std::shared_ptr<Image> frames[kFrames];       // PerFrame: frame t's image, or none
+  std::shared_ptr<Image> image;            // AnyTime, AtZero; PerFrame: the first one
+  std::shared_ptr<Image> frames[kFrames];  // PerFrame: frame t's image, or none
 };
 
 std::shared_ptr<Image> imageAt(const ClipSetup &clip, double time) {
