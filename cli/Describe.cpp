@@ -29,6 +29,11 @@ std::string number(double v) {
   return s.str();
 }
 
+// A number property as a double or, for integer parameters, an int.
+std::string numberOf(const tbhost::PropertySet &p, const char *name) {
+  return number(p.getDouble(name, 0, p.getInt(name)));
+}
+
 }  // namespace
 
 int runDescribe(const DescribeOptions &o, std::ostream &out, std::ostream &err) {
@@ -83,10 +88,10 @@ int runDescribe(const DescribeOptions &o, std::ostream &out, std::ostream &err) 
     std::string detail;
     if (type == kOfxParamTypeDouble || type == kOfxParamTypeInteger) {
       detail = (type == kOfxParamTypeDouble ? "number" : "integer");
-      detail += "   default " + number(p.getDouble(kOfxParamPropDefault, 0, p.getInt(kOfxParamPropDefault)));
+      detail += "   default " + numberOf(p, kOfxParamPropDefault);
       if (p.has(kOfxParamPropMin) || p.has(kOfxParamPropMax))
-        detail += ", range " + number(p.getDouble(kOfxParamPropMin)) + " to " + number(p.getDouble(kOfxParamPropMax));
-      if (p.has(kOfxParamPropIncrement)) detail += ", step " + number(p.getDouble(kOfxParamPropIncrement));
+        detail += ", range " + numberOf(p, kOfxParamPropMin) + " to " + numberOf(p, kOfxParamPropMax);
+      if (p.has(kOfxParamPropIncrement)) detail += ", step " + numberOf(p, kOfxParamPropIncrement);
     } else if (type == kOfxParamTypeChoice) {
       const std::vector<std::string> options = p.getStrings(kOfxParamPropChoiceOption);
       const int fallback = p.getInt(kOfxParamPropDefault);

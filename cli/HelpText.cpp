@@ -42,6 +42,18 @@ Options of match:
                             are part of a still's name); each frame is
                             matched at its own time; .cube and .cdl hold the
                             last frame's match
+  --analysis every|range|rolling
+                            what the match is measured on: each frame alone
+                            (default), frames spread over a range of the
+                            sequence for one match of the whole shot, or the
+                            frames round each frame
+  --analysis-range FIRST-LAST
+                            the range of range (default: the --frames range)
+  --analysis-frames N       how many frames of the range are measured, spread
+                            evenly with both ends included, 1 to 250
+                            (default 12)
+  --analysis-window K       rolling measures the frames from K before to K
+                            after each frame, 1 to 100 (default 12)
   --threads N               render each frame as tiles on N threads
                             (default: one per processor)
   --plugin BUNDLE           the Bridgetint.ofx.bundle to load (default: the

@@ -134,6 +134,23 @@ bool readInput(const std::string &path, Picture &picture, std::string &error) {
   return false;
 }
 
+bool readInputSize(const std::string &path, int &width, int &height, std::string &error) {
+  error = inputProblem(path);
+  std::unique_ptr<OIIO::ImageInput> input;
+  if (error.empty()) {
+    input = OIIO::ImageInput::open(path);
+    if (!input) error = lastOiioError("not an image this program reads");
+  }
+  if (error.empty()) {
+    width = input->spec().width;
+    height = input->spec().height;
+    if (width <= 0 || height <= 0) error = "unsupported image layout";
+  }
+  if (error.empty()) return true;
+  error = "cannot read image '" + path + "': " + error;
+  return false;
+}
+
 Picture uprightPicture(const Picture &picture) {
   if (picture.orientation == 1 || picture.width <= 0 || picture.height <= 0) return picture;
   OIIO::ImageSpec spec(picture.width, picture.height, 4, OIIO::TypeDesc::FLOAT);

@@ -71,6 +71,9 @@ bool readPicture(const std::string &path, Picture &picture, std::string &error);
 
 // readPicture with the message for the user: "cannot read image '...': ...".
 bool readInput(const std::string &path, Picture &picture, std::string &error);
+// The width and height of a picture, from its header only; with the message
+// for the user as readInput gives it.
+bool readInputSize(const std::string &path, int &width, int &height, std::string &error);
 
 // Writes in the format of `formatPath`'s extension into the file `path`
 // (which may be a temporary name), at `depth` or the nearest the format

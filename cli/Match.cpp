@@ -77,6 +77,13 @@ bool startPlugin(MatchJob &job, std::string &error) {
   instance.setParam(kParamStrengthB, o.mixBlue);
   instance.setParam(kParamMatchMode, o.mode);
   instance.setParam(kParamPreserveMode, o.preserve);
+  instance.setParam(kParamAnalysis, o.analysis);
+  instance.setParam(kParamAnalysisStart, o.analysisStart);
+  instance.setParam(kParamAnalysisEnd, o.analysisEnd);
+  instance.setParam(kParamAnalysisFrames, o.analysisFrames);
+  instance.setParam(kParamAnalysisWindow, o.analysisWindow);
+  // An interruption also stops the plug-in between the frames it analyses.
+  instance.setAbort([] { return interruption() != 0; });
   job.threads = o.threads;
   if (job.threads <= 0)
     job.threads = std::max(1, std::min(16, static_cast<int>(std::thread::hardware_concurrency())));
@@ -110,12 +117,15 @@ bool readMatte(MatchJob &job, MaskInput &mask, int frame, std::string &error) {
 }
 
 // Connects a mask at the size of the picture it belongs to, scaled when the
-// file has another size; a still mask only when that size changes.
+// file has another size; a still mask made again only when that size
+// changes, and connected again each frame when its clip has a provider.
 void connectMask(MatchJob &job, MaskInput &mask, int frame, int width, int height) {
   if (mask.pattern.text().empty()) return;
-  if (mask.image && mask.image->width() == width && mask.image->height() == height) return;
-  mask.image = toHostMask(scaledMatte(mask.matte, width, height));
-  if (mask.pattern.isSequence())
+  const bool provided = maskIsProvided(job, mask);
+  if (mask.image && mask.image->width() == width && mask.image->height() == height && !provided) return;
+  if (!mask.image || mask.image->width() != width || mask.image->height() != height)
+    mask.image = toHostMask(scaledMatte(mask.matte, width, height));
+  if (mask.pattern.isSequence() || provided)
     job.plugin.instance.setImage(mask.clip, frame, mask.image);
   else
     job.plugin.instance.setImage(mask.clip, mask.image);
@@ -152,9 +162,9 @@ void disconnectFrameInputs(MatchJob &job) {
   for (const char *clip : {kClipSource, kClipOutput}) instance.clearImages(clip);
   if (job.reference.isSequence()) instance.clearImages(kClipReference);
   for (MaskInput *mask : {&job.sourceMask, &job.referenceMask}) {
-    if (!mask->pattern.isSequence()) continue;
+    if (!mask->pattern.isSequence() && !maskIsProvided(job, *mask)) continue;
     instance.clearImages(mask->clip);
-    mask->image.reset();
+    if (mask->pattern.isSequence()) mask->image.reset();
   }
 }
 
@@ -178,6 +188,10 @@ bool matchFrame(MatchJob &job, int frame, std::ostream &out, std::ostream &err, 
   instance.setImage(kClipOutput, time, outputImage);
 
   const OfxStatus status = renderFrame(job.plugin, time, source.width, source.height, job.threads);
+  // A frame of the analysis that could not be read fails the job, whatever
+  // the plug-in made of its absence.
+  error = takeProviderFailure(job);
+  if (!error.empty()) return false;
   if (status != kOfxStatOK) {
     error = "the plug-in failed to render " + (job.sequence ? "frame " + std::to_string(frame) : "the picture") +
             " (status " + std::to_string(status) + ")";
@@ -257,6 +271,7 @@ int runJob(MatchJob &job, std::ostream &out, std::ostream &err) {
   if (error.empty()) error = checkMatchJob(job);
   if (!error.empty()) return fail(err, error);
   if (!startPlugin(job, error) || !readStills(job, error)) return fail(err, error);
+  connectFrameSources(job);
 
   Progress progress(err, job.frames.size(), job.sequence && &err == &std::cerr && stderrIsTerminal(),
                     o.quiet || !job.sequence);

@@ -5,6 +5,7 @@
 #define TINTBRIDGE_CLI_MATCH_JOB_H
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,24 @@ struct MatchJob {
   int referenceOrientation = 1;
   std::vector<std::string> notes;  // the plug-in's messages, for once the files are in place
   std::string step;                // what is under way, to name the file when memory runs out
+  // The first frame the clips' providers could not read, from whichever
+  // thread the plug-in fetched it on.
+  std::mutex failureMutex;
+  std::string providerFailure;
 };
+
+// Every input clip's frame range is the job's frames. On a sequence the
+// plug-in can fetch any of them: the images of the frame being matched are
+// set for its time, and those of the other frames are read when the
+// plug-in fetches them and dropped once it releases them. A still Reference
+// is the same image at every time.
+void connectFrameSources(MatchJob &job);
+// Whether the mask's clip has a provider: then its image of the frame being
+// matched is set for that frame's time only.
+bool maskIsProvided(const MatchJob &job, const MaskInput &mask);
+// The message for the first frame a provider could not read since the last
+// call, "" when none.
+std::string takeProviderFailure(MatchJob &job);
 
 // The checks made before anything is read or written: every output can be
 // written, every input is there, and no output is an input or another

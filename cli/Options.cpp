@@ -160,7 +160,9 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
   static const char *const valued[] = {"-o",         "--output",   "--mode",       "--preserve",     "--mix",
                                        "--mix-red",  "--mix-green", "--mix-blue",  "--source-mask",  "--reference-mask",
                                        "--cube",     "--cdl",      "--compare",    "--threads",      "--frames",
-                                       "--depth",    "--plugin"};
+                                       "--depth",    "--plugin",   "--analysis",   "--analysis-range",
+                                       "--analysis-frames", "--analysis-window"};
+  std::string analysisRange;  // as given, checked against --frames at the end
   while (walker.next(name, value, inlineValue)) {
     if (name.empty()) {
       if (value.empty()) return "an empty argument names no file";
@@ -214,8 +216,38 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
     } else if (name == "--depth") {
       if (!parseDepth(value, o.depth)) return badValue(name, value, "use 8, 16, half or float");
       o.depthGiven = true;
+    } else if (name == "--analysis") {
+      if (value == "every") o.analysis = 0;
+      else if (value == "range") o.analysis = 1;
+      else if (value == "rolling") o.analysis = 2;
+      else return badValue(name, value, "use every, range or rolling");
+    } else if (name == "--analysis-range") {
+      if (!parseFrameRange(value, o.analysisStart, o.analysisEnd))
+        return badValue(name, value, "FIRST-LAST within the --frames range");
+      analysisRange = value;
+    } else if (name == "--analysis-frames") {
+      if (!parseInteger(value, o.analysisFrames) || o.analysisFrames < 1 || o.analysisFrames > 250)
+        return badValue(name, value, "a whole number from 1 to 250");
+    } else if (name == "--analysis-window") {
+      if (!parseInteger(value, o.analysisWindow) || o.analysisWindow < 1 || o.analysisWindow > 100)
+        return badValue(name, value, "a whole number from 1 to 100");
     }
     if (value.empty()) return "option '" + name + "' needs a value";
+  }
+  // Only the frames of the job can be measured. The plug-in reads a range of
+  // 0-0 as the whole shot, so frame 0 alone cannot be named in a longer one.
+  if (analysisRange.empty()) {
+    o.analysisStart = o.framesGiven ? o.firstFrame : 0;
+    o.analysisEnd = o.framesGiven ? o.lastFrame : 0;
+  } else if (!o.framesGiven) {
+    return "option '--analysis-range' needs --frames: a single picture is its only frame";
+  } else if (o.analysisStart < o.firstFrame || o.analysisEnd > o.lastFrame) {
+    return badValue("--analysis-range", analysisRange,
+                    "FIRST-LAST within the --frames range " + std::to_string(o.firstFrame) + "-" +
+                        std::to_string(o.lastFrame));
+  } else if (o.analysisEnd == 0 && o.lastFrame > 0) {
+    return badValue("--analysis-range", analysisRange,
+                    "0-0 stands for the whole shot in the plug-in; frame 0 alone cannot be the range");
   }
   if (plain.size() > 2) return "unexpected argument '" + plain[2] + "'";
   if (plain.size() < 2) return "match needs a SOURCE and a REFERENCE image";

@@ -34,6 +34,14 @@ struct MatchOptions {
   FileDepth depth = FileDepth::Float;
   bool quiet = false;
   bool verbose = false;  // the plug-in's debug lines shown
+  // Analysis over several frames: "analysis" 0 Every Frame, 1 Frame Range,
+  // 2 Rolling Window; the range (by default the frames rendered), how many
+  // frames of it are measured, and the window's half width.
+  int analysis = 0;
+  int analysisStart = 0;
+  int analysisEnd = 0;
+  int analysisFrames = 12;  // 1 to 250
+  int analysisWindow = 12;  // 1 to 100
 };
 
 struct DescribeOptions {

@@ -6,7 +6,8 @@
 //
 // Invariants: whatever parses holds values in their documented ranges (mixes
 // 0 to 1, threads 1 to 256, grade values within their bounds, frames in
-// order); a planned sequence has SOURCE and OUTPUT patterns, at most a
+// order, analysis frames 1 to 250 and window 1 to 100, an analysis range
+// within the frames and never 0-0 in a longer sequence); a planned sequence has SOURCE and OUTPUT patterns, at most a
 // million frames and fields of at most 31 digits; a still's name is its path
 // for any frame; two frames of a sequence never share a file name; and a
 // frame range that parses is ordered.
@@ -58,6 +59,16 @@ void fuzzMatch(const std::vector<std::string> &args) {
   FUZZ_CHECK(o.threads == 0 || (o.threads >= 1 && o.threads <= 256), "threads %d", o.threads);
   FUZZ_CHECK(!o.framesGiven || (o.firstFrame >= 0 && o.firstFrame <= o.lastFrame), "frames %d-%d", o.firstFrame,
              o.lastFrame);
+  FUZZ_CHECK(o.analysis >= 0 && o.analysis <= 2, "analysis %d", o.analysis);
+  FUZZ_CHECK(o.analysisFrames >= 1 && o.analysisFrames <= 250, "analysis frames %d", o.analysisFrames);
+  FUZZ_CHECK(o.analysisWindow >= 1 && o.analysisWindow <= 100, "analysis window %d", o.analysisWindow);
+  if (o.framesGiven)
+    FUZZ_CHECK(o.firstFrame <= o.analysisStart && o.analysisStart <= o.analysisEnd && o.analysisEnd <= o.lastFrame &&
+                   (o.analysisEnd > 0 || o.lastFrame == 0),
+               "analysis range %d-%d for frames %d-%d", o.analysisStart, o.analysisEnd, o.firstFrame, o.lastFrame);
+  else
+    FUZZ_CHECK(o.analysisStart == 0 && o.analysisEnd == 0, "analysis range %d-%d of a still", o.analysisStart,
+               o.analysisEnd);
   std::vector<int> frames;
   if (!tbcli::planFrames(o, frames).empty()) return;
   FUZZ_CHECK(!frames.empty() && frames.size() <= 1000000, "%zu frames", frames.size());

@@ -92,6 +92,7 @@ void setActiveRender(const RenderContext *context) { tActiveRender = context; }
 OfxStatus askRegionsOfInterest(HostState &state, Effect &effect, double time, OfxRectI window, double scaleX,
                                double scaleY, RenderContext &context) {
   context.effect = &effect;
+  context.time = time;
   context.scaleX = usableScale(scaleX);
   context.scaleY = usableScale(scaleY);
   context.window = window;

@@ -1,6 +1,7 @@
 // The objects behind the OFX handles: making them, recognising a handle the
 // plug-in passes back, and finding clips and parameters by name. Also the
 // host that null-handle calls are answered for.
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -82,6 +83,34 @@ ClipImage Clip::slotAt(double time) const {
   auto it = images.find(time);
   if (it != images.end()) return it->second;
   return anyTime;
+}
+
+ClipImage clipImageAt(Clip &clip, double time) {
+  Instance::ImageProvider provider;
+  unsigned long long serial;
+  {
+    std::lock_guard<std::mutex> lock(clip.mutex);
+    if (time == time && clip.images.count(time)) return clip.images.at(time);
+    if (!clip.provider || time != time) return clip.anyTime;
+    auto held = clip.provided.find(time);
+    if (held != clip.provided.end()) {
+      if (std::shared_ptr<Image> image = held->second.lock()) return ClipImage{image, clip.providerSerial};
+    }
+    provider = clip.provider;
+    serial = clip.providerSerial;
+  }
+  std::shared_ptr<Image> image = provider(time);
+  if (!image) return ClipImage();
+  {
+    std::lock_guard<std::mutex> lock(clip.mutex);
+    if (clip.providerSerial != serial) return ClipImage{image, serial};  // the provider changed meanwhile
+    for (auto it = clip.provided.begin(); it != clip.provided.end();) {
+      it = it->second.expired() ? clip.provided.erase(it) : std::next(it);
+    }
+    clip.provided[time] = image;
+  }
+  if (describeImage(clip, *image)) markClipPreferencesStale(*clip.owner);
+  return ClipImage{image, serial};
 }
 
 Clip *Effect::findClip(const std::string &name) const {

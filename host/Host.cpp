@@ -76,6 +76,12 @@ void Host::provideSuite(const std::string &name) {
   state_->withheld.erase(name);
 }
 
+void Host::setTemporalAccess(int value) { state_->hostProps.defineInt(kOfxImageEffectPropTemporalClipAccess, {value}); }
+void Host::removeTemporalAccess() { state_->hostProps.remove(kOfxImageEffectPropTemporalClipAccess); }
+
+bool hostHasTemporalAccess(const HostState &state) {
+  return state.hostProps.getInt(kOfxImageEffectPropTemporalClipAccess, 0, 0) == 1;
+}
 
 OfxStatus Host::load() {
   auto fail = [this](OfxStatus status, const std::string &why) {

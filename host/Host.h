@@ -21,7 +21,8 @@
 // `createInstance()` runs whatever is still missing. `unload()` sends the
 // unload action; `close()` also unloads the binary, after which `load()`
 // opens it again. Before `load()`, `withholdSuite(name)` makes fetchSuite
-// answer null for that suite.
+// answer null for that suite, and `setTemporalAccess(0)` or
+// `removeTemporalAccess()` makes a host without temporal access.
 //
 // What the host records, for tests:
 //  - `fetches()`: every fetchSuite call, in order;
@@ -37,12 +38,24 @@
 //  - `Instance::ledger()`: images fetched and released, double releases and
 //    those still outstanding; `Instance::fetchedImages()`: each image as it
 //    was handed out (bounds, format, identifier);
-//  - `Instance::clipPreferences()`: the plug-in's last clip preferences.
+//  - `Instance::clipPreferences()`: the plug-in's last clip preferences;
+//  - `Instance::framesNeededRecords()`: every frames-needed call and answer;
+//  - `Instance::abortCalls()`: how often the plug-in asked the suite's abort.
 //
 // Images. Clips hold images per time (`setImage(clip, time, image)`) or one
-// image for every time (`setImage(clip, image)`). A clip is connected once
-// it has an image, unless `setClipConnected(clip, false)`. A fetch with no
-// image at that time fails with kOfxStatFailed. If the Output clip has no
+// image for every time (`setImage(clip, image)`), or make them on demand:
+// `setImageProvider(clip, fn)` calls fn(time) at each fetch of a time that
+// has no image of its own, instead of using the image for every time. A
+// provided image lives as long as something holds it, so one that was
+// fetched and released is gone unless the provider keeps it; while it is
+// held, fetches and regions of definition at its time reuse it. A clip is
+// connected once it has an image or a provider, unless
+// `setClipConnected(clip, false)`. A fetch with no image at that time (the
+// provider answering null: a frame the host cannot give) fails with
+// kOfxStatFailed. Each clip's "OfxImageEffectPropFrameRange" and
+// "OfxImageEffectPropUnmappedFrameRange" run from its first to its last
+// image set for a time, {0, 100} when it has none, or what
+// `setFrameRange(clip, first, last)` gave. If the Output clip has no
 // image when `render` runs, one is made in the Output's preferred format
 // (by default Source's depth and components) at Source's bounds (or the
 // render window when Source has no image). `setImage` is silent, like an
@@ -71,6 +84,18 @@
 // `giveImageIdentifiers(false)`; and its clip's
 // "OfxImageEffectPropPreMultiplication" (`setPremultiplication`).
 //
+// Temporal access. The host descriptor says
+// "OfxImageEffectPropTemporalClipAccess" 1, so a render may fetch inputs at
+// any time; without it (0 or absent) a fetch during a render at another
+// time than the render's fails with kOfxStatFailed. When the plug-in's
+// descriptor declares temporal access too, the host asks
+// "OfxImageEffectActionGetFramesNeeded" before each render (each tile):
+// outArgs hold "OfxImageClipPropFrameRange_<clip>" for every input clip,
+// set to (time, time). As hosts built on the standard's support library do,
+// the answer is recorded but fetches are not held to it; an error status
+// fails the render. `framesNeeded(time)` asks at any time. The suite's
+// abort answers 0 unless `abortAfter(n)` or `setAbort(test)` says otherwise.
+//
 // Parameters hold a value, or keys over time (`setParamAt`) interpolated
 // linearly for double-valued types and held for the others. A paramSetValue
 // made by the plug-in on an instance sends "OfxActionInstanceChanged" for that
@@ -84,6 +109,7 @@
 #define TINTBRIDGE_HOST_HOST_H
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -188,6 +214,23 @@ struct ClipPreferences {
   std::vector<PropertyWrite> writes;  // what the plug-in wrote to outArgs
 };
 
+// Frames first to last, both included.
+struct FrameRange {
+  double first = 0.0;
+  double last = 0.0;
+};
+
+// One "OfxImageEffectActionGetFramesNeeded" call and what it left in outArgs.
+struct FramesNeededRecord {
+  double time = 0.0;
+  bool beforeRender = false;  // asked by `render`, not by `framesNeeded`
+  OfxStatus status = kOfxStatReplyDefault;
+  // "OfxImageClipPropFrameRange_<clip>" of every input clip after the call,
+  // as (first, last) pairs: (time, time) unless the plug-in wrote others.
+  std::map<std::string, std::vector<FrameRange>> ranges;
+  std::vector<PropertyWrite> writes;  // what the plug-in wrote to outArgs
+};
+
 struct IdentityResult {
   OfxStatus status = kOfxStatReplyDefault;
   std::string clip;   // outArgs "OfxPropName" after the call
@@ -199,6 +242,9 @@ struct IdentityResult {
 class Instance {
  public:
   Instance() = default;
+
+  // Makes a clip's image for a time, on demand; null when there is none.
+  using ImageProvider = std::function<std::shared_ptr<Image>(double time)>;
 
   bool valid() const { return effect_ != nullptr; }
   OfxStatus createStatus() const;
@@ -222,6 +268,12 @@ class Instance {
   // "OfxImageOpaque", "OfxImageAlphaPremultiplied" or
   // "OfxImageAlphaUnPremultiplied" (the default) on the clip and its images.
   bool setPremultiplication(const std::string &clip, const std::string &state);
+  // Images made at fetch for the times that have no image of their own
+  // (set with the time); null removes the provider. Connects the clip.
+  bool setImageProvider(const std::string &clip, ImageProvider provider);
+  // The clip's "OfxImageEffectPropFrameRange" (and unmapped range) from now
+  // on, whatever images it holds. False for an unknown clip or first > last.
+  bool setFrameRange(const std::string &clip, double first, double last);
 
   // Parameters. Numbers go to any numeric type (ints, choices and booleans
   // are rounded); text to string types. False for an unknown name or a type
@@ -253,6 +305,17 @@ class Instance {
   OfxStatus callAction(const char *action, PropertySet *inArgs, PropertySet *outArgs);
   // Asks the clip preferences now, whether or not anything changed.
   OfxStatus askClipPreferences();
+  // Asks the frames needed at `time` now, whatever the plug-in declared.
+  FramesNeededRecord framesNeeded(double time);
+  // Every frames-needed call, those before renders included, oldest first
+  // (the latest 4096).
+  std::vector<FramesNeededRecord> framesNeededRecords() const;
+  // The suite's abort answers 1 from the `calls`-th call from now on (1:
+  // the next; negative: never, the default), and whenever `test` says so.
+  // `abortCalls` counts every call on this instance.
+  void abortAfter(long calls);
+  void setAbort(std::function<bool()> test);
+  long abortCalls() const;
   OfxStatus destroy();
   bool destroyed() const;
 
@@ -284,6 +347,10 @@ class Host {
   // Suites.
   void withholdSuite(const std::string &name);
   void provideSuite(const std::string &name);
+  // The host descriptor's "OfxImageEffectPropTemporalClipAccess" (1 unless
+  // changed); set before load, as the plug-in reads it then.
+  void setTemporalAccess(int value);
+  void removeTemporalAccess();
 
   // Steps of loading, for tests of the entry points; `load` runs them all.
   bool open();

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -81,13 +82,30 @@ struct Clip {
   // converted to it on fetch.
   std::string preferredComponents;
   std::string preferredDepth;
+  // Images made on demand for the times that have none of their own, under
+  // one serial; each is remembered only while something else holds it.
+  Instance::ImageProvider provider;
+  unsigned long long providerSerial = 0;
+  std::map<double, std::weak_ptr<Image>> provided;
+  // The frame range given with setFrameRange, which wins over the images'.
+  bool rangeGiven = false;
+  double rangeFirst = 0.0;
+  double rangeLast = 0.0;
 
-  ClipImage slotAt(double time) const;  // lock held by caller
+  ClipImage slotAt(double time) const;  // lock held by caller; never asks the provider
   std::shared_ptr<Image> imageAt(double time) const { return slotAt(time).image; }  // lock held
   bool isOutput() const { return name == kOfxImageEffectOutputClipName; }
   static Clip *fromHandle(OfxImageClipHandle handle);
   OfxImageClipHandle handle() { return reinterpret_cast<OfxImageClipHandle>(this); }
 };
+
+// The clip's image at `time`: its own image there, else what its provider
+// makes (asked with no lock held), else the image for every time. No lock
+// held by the caller. A new provided image describes the clip's format.
+ClipImage clipImageAt(Clip &clip, double time);
+// The clip takes the format of `image`, mapped to the one the plug-in
+// prefers. True when the connected format changed.
+bool describeImage(Clip &clip, const Image &image);
 
 struct FetchedImage {
   Effect *owner = nullptr;
@@ -123,6 +141,16 @@ struct Effect {
   bool prefsAsking = false;
   std::thread::id prefsAsker;
   ClipPreferences prefs;
+  // Frames needed: the latest answers, oldest dropped past kMaxFramesNeeded.
+  static constexpr size_t kMaxFramesNeeded = 4096;
+  mutable std::mutex framesMutex;
+  std::deque<FramesNeededRecord> framesNeeded;
+  // The image-effect suite's abort: answers 1 once `abortFrom` calls were
+  // made (never while it is negative), or while `abortTest` says so.
+  std::atomic<long> abortCalls{0};
+  std::atomic<long> abortFrom{-1};
+  mutable std::mutex abortMutex;  // guards abortTest
+  std::function<bool()> abortTest;
 
   Clip *findClip(const std::string &name) const;
   static Effect *fromHandle(OfxImageEffectHandle handle);
@@ -216,6 +244,7 @@ OfxStatus sendInstanceChanged(HostState &state, Effect &effect, const std::strin
 // follow. Regions are in pixels; a clip with none takes the window.
 struct RenderContext {
   const Effect *effect = nullptr;
+  double time = 0.0;
   double scaleX = 1.0;
   double scaleY = 1.0;
   OfxRectI window{0, 0, 0, 0};
@@ -235,6 +264,11 @@ OfxStatus askRegionsOfInterest(HostState &state, Effect &effect, double time, Of
 std::shared_ptr<Image> deliveredImage(Clip &clip, const ClipImage &slot, const OfxRectD *region);
 // A clip's region of definition in canonical coordinates.
 OfxRectD canonicalRegion(const Clip &clip, const OfxRectI &bounds);
+
+// Asks "OfxImageEffectActionGetFramesNeeded" at `time` and records the answer.
+FramesNeededRecord askFramesNeeded(HostState &state, Effect &effect, double time, bool beforeRender);
+// Whether the host descriptor says "OfxImageEffectPropTemporalClipAccess" 1.
+bool hostHasTemporalAccess(const HostState &state);
 
 // Clip preferences (ClipPreferences.cpp). `ask` calls the action now;
 // `refresh` only when something changed since the last answer.

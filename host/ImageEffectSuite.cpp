@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 
@@ -81,17 +82,18 @@ OfxStatus clipGetImage(OfxImageClipHandle handle, OfxTime time, const OfxRectD *
     Clip *clip = Clip::fromHandle(handle);
     if (!clip || clip->owner->isDescriptor) return kOfxStatErrBadHandle;
     if (!out) return kOfxStatErrValue;
-    ClipImage slot;
+    const RenderContext *render = activeRender();
+    const bool inRender = render && render->effect == clip->owner;
+    // A host without temporal access gives a render only its own frame.
+    if (inRender && time != render->time && !hostHasTemporalAccess(*clip->owner->host)) return kOfxStatFailed;
     {
       std::lock_guard<std::mutex> lock(clip->mutex);
       if (!clip->connected) return kOfxStatFailed;
-      slot = clip->slotAt(time);
     }
+    const ClipImage slot = clipImageAt(*clip, time);
     if (!slot.image) return kOfxStatFailed;
     std::shared_ptr<Image> image = deliveredImage(*clip, slot, region);
     if (!image) return kOfxStatFailed;
-    const RenderContext *render = activeRender();
-    const bool inRender = render && render->effect == clip->owner;
     std::unique_ptr<FetchedImage> fetched(new FetchedImage());
     fetched->owner = clip->owner;
     fetched->image = image;
@@ -159,23 +161,38 @@ OfxStatus clipReleaseImage(OfxPropertySetHandle handle) {
 
 // The bounds of the image connected to the clip; nothing when it has none.
 OfxStatus clipGetRegionOfDefinition(OfxImageClipHandle handle, OfxTime time, OfxRectD *bounds) {
-  Clip *clip = Clip::fromHandle(handle);
-  if (!clip || clip->owner->isDescriptor) return kOfxStatErrBadHandle;
-  if (!bounds) return kOfxStatErrValue;
-  std::shared_ptr<Image> image;
-  {
-    std::lock_guard<std::mutex> lock(clip->mutex);
-    image = clip->connected ? clip->imageAt(time) : nullptr;
-  }
-  if (!image) {
-    *bounds = OfxRectD{0.0, 0.0, 0.0, 0.0};
+  return guarded([&]() -> OfxStatus {
+    Clip *clip = Clip::fromHandle(handle);
+    if (!clip || clip->owner->isDescriptor) return kOfxStatErrBadHandle;
+    if (!bounds) return kOfxStatErrValue;
+    bool connected;
+    {
+      std::lock_guard<std::mutex> lock(clip->mutex);
+      connected = clip->connected;
+    }
+    const std::shared_ptr<Image> image = connected ? clipImageAt(*clip, time).image : nullptr;
+    *bounds = image ? canonicalRegion(*clip, image->bounds()) : OfxRectD{0.0, 0.0, 0.0, 0.0};
     return kOfxStatOK;
-  }
-  *bounds = canonicalRegion(*clip, image->bounds());
-  return kOfxStatOK;
+  });
 }
 
-int abortRender(OfxImageEffectHandle) { return 0; }
+int abortRender(OfxImageEffectHandle handle) {
+  Effect *effect = Effect::fromHandle(handle);
+  if (!effect || effect->isDescriptor) return 0;
+  const long call = ++effect->abortCalls;
+  const long from = effect->abortFrom.load();
+  if (from >= 0 && call >= from) return 1;
+  try {
+    std::function<bool()> test;
+    {
+      std::lock_guard<std::mutex> lock(effect->abortMutex);
+      test = effect->abortTest;
+    }
+    return test && test() ? 1 : 0;
+  } catch (...) {
+    return 1;  // a test that cannot answer stops the render
+  }
+}
 
 struct ImageMemory {
   static constexpr uint32_t kMagic = 0x494d454du;  // "IMEM"

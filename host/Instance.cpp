@@ -1,5 +1,6 @@
 // An effect instance: made from its context descriptor, its clips and their
 // images, its parameters, and the actions a host sends it.
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -10,8 +11,27 @@ namespace tbhost {
 
 namespace {
 
+// A clip's frame range when nothing tells another.
+constexpr double kDefaultFirst = 0.0;
+constexpr double kDefaultLast = 100.0;
+
 // The clip's "connected" property follows the host's flag (clip lock held).
 void showConnection(Clip &clip) { clip.props.defineInt(kOfxImageClipPropConnected, {clip.connected ? 1 : 0}); }
+
+// The clip's frame range: the one given, else from its first to its last
+// image set for a time, else the default (clip lock held).
+void showFrameRange(Clip &clip) {
+  double first = kDefaultFirst, last = kDefaultLast;
+  if (clip.rangeGiven) {
+    first = clip.rangeFirst;
+    last = clip.rangeLast;
+  } else if (!clip.images.empty()) {
+    first = clip.images.begin()->first;
+    last = clip.images.rbegin()->first;
+  }
+  clip.props.defineDouble(kOfxImageEffectPropFrameRange, {first, last});
+  clip.props.defineDouble(kOfxImageEffectPropUnmappedFrameRange, {first, last});
+}
 
 void defineClipInstance(Clip &clip, const PropertySet &descriptor) {
   PropertySet &p = clip.props;
@@ -28,9 +48,9 @@ void defineClipInstance(Clip &clip, const PropertySet &descriptor) {
   p.defineString(kOfxImageEffectPropPreMultiplication, {kOfxImageUnPreMultiplied});
   p.defineDouble(kOfxImagePropPixelAspectRatio, {1.0});
   p.defineDouble(kOfxImageEffectPropFrameRate, {24.0});
-  p.defineDouble("OfxImageEffectPropFrameRange", {0.0, 100.0});
+  p.defineDouble(kOfxImageEffectPropFrameRange, {kDefaultFirst, kDefaultLast});
   p.defineDouble("OfxImageEffectPropUnmappedFrameRate", {24.0});
-  p.defineDouble("OfxImageEffectPropUnmappedFrameRange", {0.0, 100.0});
+  p.defineDouble(kOfxImageEffectPropUnmappedFrameRange, {kDefaultFirst, kDefaultLast});
   p.defineString(kOfxImageClipPropFieldOrder, {"OfxFieldNone"});
   p.defineInt(kOfxImageClipPropContinuousSamples, {0});
   showConnection(clip);
@@ -56,8 +76,8 @@ Param *findParam(Effect *effect, const std::string &name) {
 
 Clip *findClip(Effect *effect, const std::string &name) { return effect ? effect->findClip(name) : nullptr; }
 
-// The clip takes the format of the image connected to it, mapped to the one
-// the plug-in prefers. True when the connected format changed.
+}  // namespace
+
 bool describeImage(Clip &clip, const Image &image) {
   const std::string depth = depthName(image.depth());
   const std::string components = componentsName(image.components());
@@ -76,6 +96,8 @@ bool describeImage(Clip &clip, const Image &image) {
                           {preferredComponents.empty() ? components : preferredComponents});
   return changed;
 }
+
+namespace {
 
 // Connects `image` to the clip at `time` (every time when `anyTime`), or
 // removes the image there when it is null. Asks for new clip preferences
@@ -97,6 +119,7 @@ bool connectImage(Effect *effect, const std::string &name, bool anyTime, double 
     }
     if (anyTime ? c->anyTime.image != nullptr : c->images.count(time) != 0) c->connected = true;
     showConnection(*c);
+    showFrameRange(*c);
   }
   if (changed) markClipPreferencesStale(*effect);
   return true;
@@ -198,9 +221,7 @@ bool Instance::setPremultiplication(const std::string &clip, const std::string &
 
 std::shared_ptr<Image> Instance::image(const std::string &clip, double time) const {
   Clip *c = findClip(effect_, clip);
-  if (!c) return nullptr;
-  std::lock_guard<std::mutex> lock(c->mutex);
-  return c->imageAt(time);
+  return c ? clipImageAt(*c, time).image : nullptr;
 }
 
 bool Instance::clearImages(const std::string &clip) {
@@ -209,6 +230,35 @@ bool Instance::clearImages(const std::string &clip) {
   std::lock_guard<std::mutex> lock(c->mutex);
   c->images.clear();
   c->anyTime = ClipImage();
+  showFrameRange(*c);
+  return true;
+}
+
+bool Instance::setImageProvider(const std::string &clip, ImageProvider provider) {
+  Clip *c = findClip(effect_, clip);
+  if (!c) return false;
+  bool changed;
+  {
+    std::lock_guard<std::mutex> lock(c->mutex);
+    changed = provider && !c->connected;
+    c->provider = std::move(provider);
+    c->providerSerial = newImageSerial();
+    c->provided.clear();
+    if (c->provider) c->connected = true;
+    showConnection(*c);
+  }
+  if (changed) markClipPreferencesStale(*effect_);
+  return true;
+}
+
+bool Instance::setFrameRange(const std::string &clip, double first, double last) {
+  Clip *c = findClip(effect_, clip);
+  if (!c || !(first <= last)) return false;
+  std::lock_guard<std::mutex> lock(c->mutex);
+  c->rangeGiven = true;
+  c->rangeFirst = first;
+  c->rangeLast = last;
+  showFrameRange(*c);
   return true;
 }
 
@@ -326,6 +376,35 @@ OfxStatus Instance::askClipPreferences() {
   if (!effect_ || effect_->destroyed) return kOfxStatErrBadHandle;
   return tbhost::askClipPreferences(*state_, *effect_);
 }
+
+FramesNeededRecord Instance::framesNeeded(double time) {
+  if (!effect_ || effect_->destroyed) {
+    FramesNeededRecord r;
+    r.time = time;
+    r.status = kOfxStatErrBadHandle;
+    return r;
+  }
+  return askFramesNeeded(*state_, *effect_, time, false);
+}
+
+std::vector<FramesNeededRecord> Instance::framesNeededRecords() const {
+  if (!effect_) return {};
+  std::lock_guard<std::mutex> lock(effect_->framesMutex);
+  return std::vector<FramesNeededRecord>(effect_->framesNeeded.begin(), effect_->framesNeeded.end());
+}
+
+void Instance::abortAfter(long calls) {
+  if (!effect_) return;
+  effect_->abortFrom = calls < 0 ? -1 : effect_->abortCalls.load() + std::max(calls, 1L);
+}
+
+void Instance::setAbort(std::function<bool()> test) {
+  if (!effect_) return;
+  std::lock_guard<std::mutex> lock(effect_->abortMutex);
+  effect_->abortTest = std::move(test);
+}
+
+long Instance::abortCalls() const { return effect_ ? effect_->abortCalls.load() : 0; }
 
 ClipPreferences Instance::clipPreferences() const {
   if (!effect_) return ClipPreferences();

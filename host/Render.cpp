@@ -1,6 +1,7 @@
-// The render and is-identity actions. Before each render the host brings the
-// clip preferences up to date and asks the regions of interest, which the
-// fetches made during the render then follow.
+// The render, frames-needed and is-identity actions. Before each render the
+// host brings the clip preferences up to date, asks the frames needed when
+// both sides have temporal access, and asks the regions of interest, which
+// the fetches made during the render then follow.
 #include "host/Host.h"
 #include "host/HostInternal.h"
 
@@ -14,11 +15,11 @@ void makeOutput(Effect &effect, double time, const OfxRectI &window) {
   Clip *output = effect.findClip(kOfxImageEffectOutputClipName);
   if (!output) return;
   Clip *sourceClip = effect.findClip(kOfxImageEffectSimpleSourceClipName);
-  std::shared_ptr<Image> source;
-  if (sourceClip) {
-    std::lock_guard<std::mutex> lock(sourceClip->mutex);
-    source = sourceClip->imageAt(time);
+  {
+    std::lock_guard<std::mutex> lock(output->mutex);
+    if (output->imageAt(time)) return;
   }
+  const std::shared_ptr<Image> source = sourceClip ? clipImageAt(*sourceClip, time).image : nullptr;
   std::lock_guard<std::mutex> lock(output->mutex);
   if (output->imageAt(time)) return;
   PixelDepth depth = source ? source->depth() : PixelDepth::Float;
@@ -36,7 +37,41 @@ struct ActiveRender {
   ~ActiveRender() { setActiveRender(previous); }
 };
 
+// The plug-in declared temporal access and the host has it.
+bool temporalRender(const HostState &state, const Effect &effect) {
+  return hostHasTemporalAccess(state) && effect.props.getInt(kOfxImageEffectPropTemporalClipAccess, 0, 0) == 1;
+}
+
 }  // namespace
+
+FramesNeededRecord askFramesNeeded(HostState &state, Effect &effect, double time, bool beforeRender) {
+  FramesNeededRecord record;
+  record.time = time;
+  record.beforeRender = beforeRender;
+  std::vector<std::string> inputs;
+  {
+    std::lock_guard<std::mutex> lock(effect.mutex);
+    for (const auto &clip : effect.clips) {
+      if (!clip->isOutput()) inputs.push_back(clip->name);
+    }
+  }
+  PropertySet in("inArgs");
+  in.defineDouble(kOfxPropTime, {time});
+  PropertySet out("outArgs");
+  for (const std::string &name : inputs)
+    out.defineDouble(std::string(kOfxImageClipPropFrameRange) + name, {time, time}, 0);
+  record.status = callEntry(state, kOfxImageEffectActionGetFramesNeeded, effect.handle(), &in, &out);
+  for (const std::string &name : inputs) {
+    const std::vector<double> values = out.getDoubles(std::string(kOfxImageClipPropFrameRange) + name);
+    std::vector<FrameRange> &ranges = record.ranges[name];
+    for (size_t i = 0; i + 1 < values.size(); i += 2) ranges.push_back(FrameRange{values[i], values[i + 1]});
+  }
+  record.writes = out.writes();
+  std::lock_guard<std::mutex> lock(effect.framesMutex);
+  effect.framesNeeded.push_back(record);
+  if (effect.framesNeeded.size() > Effect::kMaxFramesNeeded) effect.framesNeeded.pop_front();
+  return record;
+}
 
 OfxStatus Instance::render(double time, OfxRectI window) {
   RenderArgs args;
@@ -49,6 +84,12 @@ OfxStatus Instance::render(const RenderArgs &args) {
   if (!effect_ || effect_->destroyed) return kOfxStatErrBadHandle;
   const OfxStatus prefs = refreshClipPreferences(*state_, *effect_);
   if (!succeeded(prefs)) return prefs;
+  // As hosts built on the standard's support library do, the answer is
+  // recorded but fetches are not held to it.
+  if (temporalRender(*state_, *effect_)) {
+    const OfxStatus frames = askFramesNeeded(*state_, *effect_, args.time, true).status;
+    if (!succeeded(frames)) return frames;
+  }
   RenderContext context;
   const OfxStatus regions = askRegionsOfInterest(*state_, *effect_, args.time, args.window, args.renderScaleX,
                                                  args.renderScaleY, context);

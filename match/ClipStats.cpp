@@ -174,6 +174,7 @@ void gatherClipSamples(const ImageView &image, ColorSpace colorSpace, const Mask
     return;
   }
   const int step = samplingStep(image.width, image.height, kStatsSamples);
+  samples.values.reserve(static_cast<size_t>((image.width + step - 1) / step) * ((image.height + step - 1) / step) * 4);
   SampleBatch batch;
   walkSamples(image, step, colorSpace, mask, batch, [&](const SampleBatch &b) {
     for (int i = 0; i < b.count; ++i) samples.values.insert(samples.values.end(), {b.c[0][i], b.c[1][i], b.c[2][i], b.weight[i]});
@@ -182,10 +183,24 @@ void gatherClipSamples(const ImageView &image, ColorSpace colorSpace, const Mask
 
 void pooledClipStats(const ClipSamples *const *frames, const float *weights, int count, ClipStats &stats) {
   writeDefaults(stats);
+  // Frames that share one set of samples (a still picture) are summed once
+  // with their weights added.
+  std::vector<const ClipSamples *> sets;
+  std::vector<float> setWeights;
+  for (int f = 0; f < count; ++f) {
+    size_t at = 0;
+    while (at < sets.size() && sets[at] != frames[f]) ++at;
+    if (at == sets.size()) {
+      sets.push_back(frames[f]);
+      setWeights.push_back(weights[f]);
+    } else {
+      setWeights[at] += weights[f];
+    }
+  }
   twoPassStats(stats, [&](auto sum) {
     SampleBatch batch;
-    for (int f = 0; f < count; ++f) {
-      const std::vector<float> &v = frames[f]->values;
+    for (size_t f = 0; f < sets.size(); ++f) {
+      const std::vector<float> &v = sets[f]->values;
       // Batches as the walk made them, so the sums run in the same order.
       for (size_t i = 0; i + 4 <= v.size();) {
         batch.count = 0;
@@ -196,7 +211,7 @@ void pooledClipStats(const ClipSamples *const *frames, const float *weights, int
           batch.weight[batch.count] = v[i + 3];
         }
         const float *const c[3] = {batch.c[0], batch.c[1], batch.c[2]};
-        sum(c, batch.weight, batch.count, weights[f]);
+        sum(c, batch.weight, batch.count, setWeights[f]);
       }
     }
   });

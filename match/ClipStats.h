@@ -26,7 +26,8 @@ void gatherClipSamples(const ImageView &image, ColorSpace colorSpace, const Mask
 
 // The statistics of several frames' samples taken together, each sample's
 // weight times its frame's weight; computeClipStats's two passes over one
-// frame with weight 1.
+// frame with weight 1. Frames given the same samples are summed once, with
+// their weights added. May throw std::bad_alloc.
 void pooledClipStats(const ClipSamples *const *frames, const float *weights, int count, ClipStats &stats);
 
 #endif

@@ -1,6 +1,7 @@
 #include "plugin/Analysis.h"
 
 #include <cmath>
+#include <memory>
 #include <string>
 
 #include "lut/FloatImage.h"
@@ -67,8 +68,11 @@ bool maskWanted(OfxImageClipHandle clip) {
 }
 
 bool plan(const MatchInstance &instance, double time, AnalysisSettings &settings, AnalysisPlan &out) {
+  // Every Frame renders ask for no more than the choice.
+  if (!gHostSuites.temporalAccess) return false;
+  settings.choice = paramIntAt(instance.analysisParam, time, kAnalysisEveryFrame);
+  if (!analyses(settings)) return false;
   settings = readSettings(instance, time);
-  if (!gHostSuites.temporalAccess || !analyses(settings)) return false;
   double first, last;
   sourceRange(instance, first, last);
   planAnalysis(settings, time, first, last, out);
@@ -108,35 +112,44 @@ Read readFloat(const HeldImage &held, OfxImageClipHandle clip, double time, cons
   return floatImage(held.image.pixels, 4, out, held.image.premultiplied) ? Read::Ready : Read::NoMemory;
 }
 
-// The samples of one clip at `time`, with its mask at the same time. The
-// images are held until their samples are taken.
-Read measureClip(OfxImageClipHandle clip, OfxImageClipHandle maskClip, bool useMask, double time,
-                 const double renderScale[2], bool &covers, ClipSamples &samples, bool &has) {
+// The samples of one clip at `time`, with its mask at the same time: those
+// kept for the same pixels when there are, else taken now. The images are
+// held until their samples are taken.
+Read measureClip(FrameMeasureStore &store, const FrameMeasureKey &key, bool isReference, OfxImageClipHandle clip,
+                 OfxImageClipHandle maskClip, bool useMask, const double renderScale[2], bool &covers,
+                 ClipMeasure &out) {
   if (clip == nullptr) return Read::Absent;
-  HeldImage image(clip, time, false);
+  HeldImage image(clip, key.time, false);
   FloatImage pixels;
-  const Read read = readFloat(image, clip, time, renderScale, covers, pixels);
+  const Read read = readFloat(image, clip, key.time, renderScale, covers, pixels);
   if (read != Read::Ready) return read;
+  std::unique_ptr<HeldImage> mask;
   if (useMask && maskClip != nullptr) {
-    HeldImage mask(maskClip, time, true);
-    if (unreadable(mask)) covers = false;
-    if (mask.image.usable) {
-      if (!coversClip(mask.image, maskClip, time, renderScale)) covers = false;
-      FloatImage storage;
-      MaskView view;
-      if (!maskOver(mask.image, image.image, storage, view)) return Read::NoMemory;
-      gatherClipSamples(pixels.view, kColorSpaceLab, &view, samples);
-      has = true;
-      return Read::Ready;
-    }
+    mask = std::make_unique<HeldImage>(maskClip, key.time, true);
+    if (unreadable(*mask)) covers = false;
+    if (!mask->image.usable) mask.reset();
   }
-  gatherClipSamples(pixels.view, kColorSpaceLab, nullptr, samples);
-  has = true;
+  if (mask && !coversClip(mask->image, maskClip, key.time, renderScale)) covers = false;
+  if (!image.image.uniqueId.empty())
+    out.identity = image.image.uniqueId + '\n' + (mask ? mask->image.uniqueId : std::string("no mask"));
+  if (mask && mask->image.uniqueId.empty()) out.identity.clear();
+  out.samples = findSamples(store, key, isReference, out.identity);
+  if (out.samples) return Read::Ready;
+  auto samples = std::make_shared<ClipSamples>();
+  if (mask) {
+    FloatImage storage;
+    MaskView view;
+    if (!maskOver(mask->image, image.image, storage, view)) return Read::NoMemory;
+    gatherClipSamples(pixels.view, kColorSpaceLab, &view, *samples);
+  } else {
+    gatherClipSamples(pixels.view, kColorSpaceLab, nullptr, *samples);
+  }
+  out.samples = std::move(samples);
   return Read::Ready;
 }
 
 // One frame measured; null without memory.
-std::shared_ptr<const FrameMeasure> measureFrame(const MatchInstance &instance, const FrameMeasureKey &key,
+std::shared_ptr<const FrameMeasure> measureFrame(MatchInstance &instance, const FrameMeasureKey &key,
                                                  const double renderScale[2], bool &covers) {
   auto measure = std::make_shared<FrameMeasure>();
   if (key.matchMode == kMatchSameFrame) {
@@ -154,10 +167,10 @@ std::shared_ptr<const FrameMeasure> measureFrame(const MatchInstance &instance, 
     measure->hasPairs = true;
     return measure;
   }
-  if (measureClip(instance.sourceClip, instance.sourceMaskClip, key.sourceMask, key.time, renderScale, covers,
-                  measure->source, measure->hasSource) == Read::NoMemory ||
-      measureClip(instance.referenceClip, instance.referenceMaskClip, key.referenceMask, key.time, renderScale,
-                  covers, measure->reference, measure->hasReference) == Read::NoMemory)
+  if (measureClip(instance.measures, key, false, instance.sourceClip, instance.sourceMaskClip, key.sourceMask,
+                  renderScale, covers, measure->source) == Read::NoMemory ||
+      measureClip(instance.measures, key, true, instance.referenceClip, instance.referenceMaskClip, key.referenceMask,
+                  renderScale, covers, measure->reference) == Read::NoMemory)
     return nullptr;
   return measure;
 }
@@ -178,11 +191,30 @@ bool matches(const MatchInstance &instance, const AnalysisKey &key) {
   return instance.lut && instance.lut->valid && instance.lut->data != nullptr && instance.cachedAnalysis == key;
 }
 
+AnalysisKey keyOf(const MatchInstance &instance, const AnalysisSettings &settings, const AnalysisPlan &frames,
+                  double time, int matchMode, int preserveMode) {
+  const bool sameFrame = matchMode == kMatchSameFrame;
+  AnalysisKey key;
+  key.choice = settings.choice;
+  key.matchMode = matchMode;
+  key.preserveMode = preserveMode;
+  key.sourceMask = !sameFrame && maskWanted(instance.sourceMaskClip);
+  key.referenceMask = !sameFrame && maskWanted(instance.referenceMaskClip);
+  key.time = settings.choice == kAnalysisRollingWindow ? time : 0.0;
+  key.frames = frames.frames;
+  return key;
+}
+
 }  // namespace
 
-bool analysisFrames(const MatchInstance &instance, double time, AnalysisPlan &out) {
+bool framesToRead(MatchInstance &instance, double time, AnalysisPlan &out) {
   AnalysisSettings settings;
-  if (plan(instance, time, settings, out)) return true;
+  if (plan(instance, time, settings, out)) {
+    const AnalysisKey key = keyOf(instance, settings, out, time, paramIntAt(instance.matchModeParam, time, 0),
+                                  paramIntAt(instance.preserveModeParam, time, 0));
+    std::lock_guard<std::mutex> guard(instance.stateLock);
+    if (!matches(instance, key)) return true;
+  }
   out.frames.clear();
   out.weights.clear();
   return false;
@@ -265,14 +297,7 @@ AnalysedLut analysedLut(MatchInstance &instance, double time, const double rende
   if (!plan(instance, time, settings, frames)) return result;
 
   const bool sameFrame = matchMode == kMatchSameFrame;
-  AnalysisKey key;
-  key.choice = settings.choice;
-  key.matchMode = matchMode;
-  key.preserveMode = preserveMode;
-  key.sourceMask = !sameFrame && maskWanted(instance.sourceMaskClip);
-  key.referenceMask = !sameFrame && maskWanted(instance.referenceMaskClip);
-  key.time = settings.choice == kAnalysisRollingWindow ? time : 0.0;
-  key.frames = frames.frames;
+  const AnalysisKey key = keyOf(instance, settings, frames, time, matchMode, preserveMode);
 
   // One build at a time: a render that finds one under way waits for it,
   // and usually finds the LUT it needs when it wakes.
@@ -333,8 +358,8 @@ AnalysedLut analysedLut(MatchInstance &instance, double time, const double rende
   for (size_t i = 0; i < measures.size(); ++i) {
     const FrameMeasure &m = *measures[i];
     const float w = frames.weights[i];
-    if (m.hasSource) sources.push_back(&m.source), sourceWeights.push_back(w);
-    if (m.hasReference) references.push_back(&m.reference), referenceWeights.push_back(w);
+    if (m.source.samples) sources.push_back(m.source.samples.get()), sourceWeights.push_back(w);
+    if (m.reference.samples) references.push_back(m.reference.samples.get()), referenceWeights.push_back(w);
     if (m.hasPairs) pairs.push_back(&m.pairs), pairWeights.push_back(w);
   }
   if (sameFrame ? pairs.empty() : (sources.empty() || references.empty())) return result;

@@ -35,9 +35,10 @@ struct AnalysisPlan {
 // edges. Every Frame: no frames.
 void planAnalysis(const AnalysisSettings &settings, double time, double first, double last, AnalysisPlan &plan);
 
-// The frames a render of the instance at `time` measures: false, with none,
-// for Every Frame and for a host without temporal access.
-bool analysisFrames(const MatchInstance &instance, double time, AnalysisPlan &plan);
+// The frames a render of the instance at `time` may still read: false, with
+// none, for Every Frame, for a host without temporal access, and when the
+// LUT published already serves that render.
+bool framesToRead(MatchInstance &instance, double time, AnalysisPlan &plan);
 
 // The weight of a frame `offset` frames from the centre of a rolling window.
 float rollingWeight(double offset, int window);

@@ -27,7 +27,7 @@ OfxStatus regionsOfInterestAction(OfxImageEffectHandle effect, OfxPropertySetHan
   // the clip at each of those frames as well as at `time`, where the clip
   // may have no image at all.
   AnalysisPlan analysed;
-  analysisFrames(*instance, time, analysed);
+  framesToRead(*instance, time, analysed);
   for (const auto &input : kInputs) {
     if (input.clip == nullptr || gHostSuites.imageEffectSuite->clipGetRegionOfDefinition == nullptr) continue;
     OfxRectD rod = {0.0, 0.0, 0.0, 0.0};

@@ -7,11 +7,37 @@ bool operator==(const FrameMeasureKey &a, const FrameMeasureKey &b) {
          a.sourceMask == b.sourceMask && a.referenceMask == b.referenceMask && a.generation == b.generation;
 }
 
+namespace {
+
+size_t samplesBytes(const ClipMeasure &m) {
+  return m.identity.capacity() + (m.samples ? sizeof(ClipSamples) + m.samples->values.capacity() * sizeof(float) : 0);
+}
+
+// Settings equal apart from the time.
+bool sameSettings(const FrameMeasureKey &a, const FrameMeasureKey &b) {
+  return a.matchMode == b.matchMode && a.preserveMode == b.preserveMode && a.sourceMask == b.sourceMask &&
+         a.referenceMask == b.referenceMask && a.generation == b.generation;
+}
+
+}  // namespace
+
+// Shared samples count in full for each frame that holds them: the budget
+// errs on the safe side.
 size_t measureBytes(const FrameMeasure &measure) {
-  return sizeof(FrameMeasure) +
-         (measure.source.values.capacity() + measure.reference.values.capacity() +
-          measure.pairs.values.capacity()) *
-             sizeof(float);
+  return sizeof(FrameMeasure) + samplesBytes(measure.source) + samplesBytes(measure.reference) +
+         measure.pairs.values.capacity() * sizeof(float);
+}
+
+std::shared_ptr<const ClipSamples> findSamples(FrameMeasureStore &store, const FrameMeasureKey &key, bool reference,
+                                               const std::string &identity) {
+  if (identity.empty()) return nullptr;
+  std::lock_guard<std::mutex> guard(store.lock);
+  for (const FrameMeasureStore::Entry &e : store.entries) {
+    if (!sameSettings(e.key, key)) continue;
+    const ClipMeasure &m = reference ? e.measure->reference : e.measure->source;
+    if (m.samples && m.identity == identity) return m.samples;
+  }
+  return nullptr;
 }
 
 std::shared_ptr<const FrameMeasure> findMeasure(FrameMeasureStore &store, const FrameMeasureKey &key) {

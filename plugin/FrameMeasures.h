@@ -9,18 +9,25 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "match/ClipStats.h"
 #include "match/LutBuilders.h"
 
-// What one frame gave. Different Clips keeps the counting samples of each
-// clip (a clip without an image at that time has none); Same Frame keeps the
-// sampled pairs (none unless both images were there).
+// The counting samples of one clip at one time (null: no image then), and
+// the host's identity of the pixels they came from, with its mask's ("" when
+// the host gives none). Frames whose pixels have one identity, as a still
+// picture's do, share one set of samples.
+struct ClipMeasure {
+  std::shared_ptr<const ClipSamples> samples;
+  std::string identity;
+};
+
+// What one frame gave. Different Clips keeps the samples of each clip; Same
+// Frame keeps the sampled pairs (none unless both images were there).
 struct FrameMeasure {
-  bool hasSource = false;
-  bool hasReference = false;
-  ClipSamples source;
-  ClipSamples reference;
+  ClipMeasure source;
+  ClipMeasure reference;
   bool hasPairs = false;
   SampledPairs pairs;
 };
@@ -58,6 +65,11 @@ size_t measureBytes(const FrameMeasure &measure);
 
 // The kept measurement for `key`, made most recently used; null when none.
 std::shared_ptr<const FrameMeasure> findMeasure(FrameMeasureStore &store, const FrameMeasureKey &key);
+
+// Samples already kept for the Source (or the Reference) with this identity,
+// measured with the same settings as `key`; null when none or `identity` is "".
+std::shared_ptr<const ClipSamples> findSamples(FrameMeasureStore &store, const FrameMeasureKey &key, bool reference,
+                                               const std::string &identity);
 
 // Keeps `measure` for `key` (replacing an earlier one), then drops the least
 // recently used until the store is within its budget. A measurement larger

@@ -59,6 +59,13 @@ TEST_F(Errors, UnknownOptionsAndValues) {
   expectFailure(match({"--threads", "0"}), "invalid value '0' for --threads");
   expectFailure(match({"--depth", "12"}), "invalid value '12' for --depth");
   expectFailure(match({"--frames", "9-3"}), "invalid value '9-3' for --frames");
+  expectFailure(match({"--analysis", "sometimes"}), "invalid value 'sometimes' for --analysis");
+  expectFailure(match({"--analysis-frames", "0"}), "invalid value '0' for --analysis-frames");
+  expectFailure(match({"--analysis-frames=251"}), "invalid value '251' for --analysis-frames");
+  expectFailure(match({"--analysis-window", "101"}), "invalid value '101' for --analysis-window");
+  expectFailure(match({"--analysis-window", "-3"}), "invalid value '-3' for --analysis-window");
+  expectFailure(match({"--analysis-range", "4-2"}), "invalid value '4-2' for --analysis-range");
+  expectFailure(match({"--analysis-range", "0-0"}), "option '--analysis-range' needs --frames");
   expectFailure(match({"--mix"}), "option '--mix' needs a value");
   expectFailure({"match", dir / "src.png", dir / "ref.png"}, "needs an output file");
   expectFailure({"match", dir / "src.png", "-o", dir / "out.png"}, "needs a SOURCE and a REFERENCE");
@@ -97,6 +104,14 @@ TEST_F(Errors, SequenceProblemsStopBeforeAnyFrameIsWritten) {
                 "needs a frame number pattern");
   expectFailure({"match", dir / "src.png", dir / "ref.png", "-o", dir / "o.png", "--frames", "1-3"},
                 "--frames needs a SOURCE with a frame number pattern");
+  // The analysis range lies within the frames, and 0-0 would be the whole shot.
+  for (const char *range : {"0-2", "2-4", "0-0"})
+    expectFailure({"match", dir / "s.%d.png", dir / "ref.png", "-o", dir / "o.%d.png", "--frames", "1-3",
+                   "--analysis-range", range},
+                  "invalid value '" + std::string(range) + "' for --analysis-range");
+  expectFailure({"match", dir / "s.%d.png", dir / "ref.png", "-o", dir / "o.%d.png", "--frames", "0-3",
+                 "--analysis-range", "0-0"},
+                "0-0 stands for the whole shot");
 }
 
 TEST_F(Errors, HelpNamesEveryOption) {
@@ -104,7 +119,8 @@ TEST_F(Errors, HelpNamesEveryOption) {
   EXPECT_EQ(r.status, 0);
   for (const char *option : {"--mode", "--preserve", "--mix ", "--mix-red", "--mix-green", "--mix-blue",
                              "--source-mask", "--reference-mask", "--cube", "--cdl", "--compare", "--threads",
-                             "--frames", "--depth", "--plugin", "Example:"})
+                             "--frames", "--depth", "--plugin", "--analysis ", "--analysis-range",
+                             "--analysis-frames", "--analysis-window", "Example:"})
     EXPECT_NE(r.out.find(option), std::string::npos) << option;
 }
 

@@ -170,6 +170,8 @@ TEST(Install, InstalledCommandFindsTheInstalledBundle) {
   EXPECT_NE(r.out.find("module:         " + prefix + "/OFX/Plugins/Bridgetint.ofx.bundle"), std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("Save as .cdl"), std::string::npos);
+  // Integer parameters show their integer ranges.
+  EXPECT_NE(r.out.find("default 12, range 1 to 250"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "match/ClipStats.h"
 #include "match/LutBuilders.h"
 #include "plugin/Analysis.h"
+#include "plugin/FrameMeasures.h"
 #include "plugin/Names.h"
 #include "support/RenderSupport.h"
 
@@ -44,10 +45,18 @@ struct Pan {
   Loaded l;
   std::vector<std::shared_ptr<Image>> source;
   std::shared_ptr<Image> reference = picture(W, H, 70);
-  explicit Pan(int frames, int choice) {
+  // `provided`: each fetch gets a new copy of the frame, gone once released,
+  // as a host that frees what it handed out.
+  Pan(int frames, int choice, bool provided = false) {
     for (int t = 0; t < frames; ++t) {
       source.push_back(panFrame(t));
-      l.inst.setImage(kClipSource, t, source.back());
+      if (!provided) l.inst.setImage(kClipSource, t, source.back());
+    }
+    if (provided) {
+      l.inst.setImageProvider(kClipSource, [frames](double t) {
+        return t >= 0 && t < frames ? panFrame(static_cast<int>(t)) : nullptr;
+      });
+      l.inst.setFrameRange(kClipSource, 0, frames - 1);
     }
     l.inst.setImage(kClipReference, reference);
     l.inst.setParam(kParamAnalysis, choice);
@@ -68,23 +77,33 @@ float maxDifference(const MatchLut &a, const MatchLut &b) {
 // The Different Clips LUT of these Source frames, each with its weight,
 // pooled against the one Reference.
 std::unique_ptr<MatchLut> pooledLut(const std::vector<const Image *> &frames, const std::vector<float> &weights,
-                                    const Image &ref, int preserve = 0) {
+                                    const std::vector<const Image *> &refs) {
   std::vector<ClipSamples> samples(frames.size());
   std::vector<const ClipSamples *> pointers;
   for (size_t i = 0; i < frames.size(); ++i) {
     gatherClipSamples(viewOf(*frames[i]), kColorSpaceLab, nullptr, samples[i]);
     pointers.push_back(&samples[i]);
   }
-  ClipSamples r;
-  gatherClipSamples(viewOf(ref), kColorSpaceLab, nullptr, r);
-  std::vector<const ClipSamples *> refs(frames.size(), &r);
+  // One set of samples for a still Reference, as the plug-in shares them.
+  std::vector<ClipSamples> refSamples(refs.size());
+  std::vector<const ClipSamples *> refPointers;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const size_t r = refs.size() == 1 ? 0 : i;
+    if (refSamples[r].values.empty()) gatherClipSamples(viewOf(*refs[r]), kColorSpaceLab, nullptr, refSamples[r]);
+    refPointers.push_back(&refSamples[r]);
+  }
   ClipStats ss, rs;
   pooledClipStats(pointers.data(), weights.data(), static_cast<int>(frames.size()), ss);
-  pooledClipStats(refs.data(), weights.data(), static_cast<int>(frames.size()), rs);
+  pooledClipStats(refPointers.data(), weights.data(), static_cast<int>(frames.size()), rs);
   auto lut = std::make_unique<MatchLut>();
   lut->allocate(kMatchLutSize);
-  buildDifferentClipsLutFromStats(ss, rs, *lut, kLutSmoothing, kColorSpaceLab, preserve);
+  buildDifferentClipsLutFromStats(ss, rs, *lut, kLutSmoothing, kColorSpaceLab, 0);
   return lut;
+}
+
+std::unique_ptr<MatchLut> pooledLut(const std::vector<const Image *> &frames, const std::vector<float> &weights,
+                                    const Image &ref) {
+  return pooledLut(frames, weights, std::vector<const Image *>{&ref});
 }
 
 TEST(AnalysisPlan, FramesOfARangeAndAWindow) {
@@ -121,6 +140,34 @@ TEST(AnalysisPlan, FramesOfARangeAndAWindow) {
   EXPECT_TRUE(p.frames.empty());
 }
 
+TEST(FrameMeasures, TheLeastRecentlyUsedGoBeyondTheBudget) {
+  FrameMeasureStore store;
+  auto measure = [] {
+    auto m = std::make_shared<FrameMeasure>();
+    auto samples = std::make_shared<ClipSamples>();
+    samples->values.assign(1000, 0.5f);
+    m->source.samples = samples;
+    return std::shared_ptr<const FrameMeasure>(m);
+  };
+  const size_t each = measureBytes(*measure());
+  store.budget = 3 * each;
+  FrameMeasureKey k[4];
+  for (int i = 0; i < 4; ++i) k[i].time = i;
+  for (int i = 0; i < 3; ++i) keepMeasure(store, k[i], measure());
+  ASSERT_TRUE(findMeasure(store, k[0]));  // now the most recent
+  keepMeasure(store, k[3], measure());     // drops frame 1
+  EXPECT_TRUE(findMeasure(store, k[0]) && findMeasure(store, k[2]) && findMeasure(store, k[3]));
+  EXPECT_FALSE(findMeasure(store, k[1]));
+  EXPECT_LE(store.bytes, store.budget);
+  // Another generation is another measurement.
+  FrameMeasureKey later = k[0];
+  later.generation = 1;
+  EXPECT_FALSE(findMeasure(store, later));
+  store.budget = each - 1;  // larger than the whole budget: not kept
+  keepMeasure(store, later, measure());
+  EXPECT_FALSE(findMeasure(store, later));
+}
+
 TEST(AnalysisPlan, AClipRangeTooWideToSpanIsTheRenderedFrame) {
   // Its span overflows: without care the first frame is NaN, the rest infinite.
   AnalysisPlan p;
@@ -132,7 +179,7 @@ TEST(AnalysisPlan, AClipRangeTooWideToSpanIsTheRenderedFrame) {
 }
 
 TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
-  Pan pan(8, kAnalysisFrameRange);
+  Pan pan(8, kAnalysisFrameRange, true);
   ASSERT_EQ(pan.render(3.0), kOfxStatOK);
   const MatchLut *grid = publishedGrid(pan.l.inst);
   ASSERT_TRUE(grid != nullptr && grid->valid);
@@ -172,6 +219,42 @@ TEST(FrameRange, OneLutForTheShotRebuiltOnlyWhenItsInputsChange) {
   rebuilds("refresh");
   pan.l.inst.setParam(kParamAnalysis, kAnalysisRollingWindow);
   rebuilds("choice");
+}
+
+TEST(FrameRange, AReferenceThatChangesIsPooledFrameByFrame) {
+  Pan pan(4, kAnalysisFrameRange);
+  std::vector<std::shared_ptr<Image>> refs;
+  std::vector<const Image *> sources, refPointers;
+  for (int t = 0; t < 4; ++t) {
+    refs.push_back(picture(W, H, 70 + 9 * t));
+    pan.l.inst.setImage(kClipReference, t, refs.back());
+    sources.push_back(pan.source[t].get());
+    refPointers.push_back(refs.back().get());
+  }
+  ASSERT_EQ(pan.render(1.0), kOfxStatOK);
+  EXPECT_EQ(maxDifference(*publishedGrid(pan.l.inst), *pooledLut(sources, {1, 1, 1, 1}, refPointers)), 0.0f);
+}
+
+TEST(FrameRange, AnAbortPartWayPublishesNothing) {
+  Pan pan(8, kAnalysisFrameRange, true);
+  pan.l.inst.abortAfter(3);  // two frames measured, then the host asks to stop
+  ASSERT_EQ(pan.render(3.0), kOfxStatOK);
+  EXPECT_EQ(pan.builds(), 0u);
+  EXPECT_FALSE(publishedGrid(pan.l.inst)->valid);
+  EXPECT_EQ(pan.l.inst.abortCalls(), 3);
+  EXPECT_EQ(pan.l.inst.fetchedImages().size(), 4u);  // Source and Reference of frames 0 and 1
+  EXPECT_TRUE(pan.l.inst.ledger().outstanding.empty());
+  // The next render builds the whole shot, reusing the two frames measured.
+  pan.l.inst.abortAfter(-1);
+  ASSERT_EQ(pan.render(3.0), kOfxStatOK);
+  EXPECT_EQ(pan.builds(), 1u);
+  std::vector<const Image *> frames;
+  for (auto &f : pan.source) frames.push_back(f.get());
+  EXPECT_EQ(maxDifference(*publishedGrid(pan.l.inst), *pooledLut(frames, std::vector<float>(8, 1.0f), *pan.reference)),
+            0.0f);
+  long sourceFetches = 0;
+  for (const tbhost::ImageRecord &r : pan.l.inst.fetchedImages()) sourceFetches += r.clip == kClipSource;
+  EXPECT_EQ(sourceFetches, 2 + 6 + 1);
 }
 
 TEST(FrameRange, CopiesOfOneFrameGiveThatFramesLut) {

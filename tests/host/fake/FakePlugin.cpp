@@ -5,6 +5,9 @@
 // 1 leaves Source unreleased, 2 releases it twice. A non-zero "offset" grows
 // the region of interest of Source by that many units in x and y; a "name"
 // that is a component type is what it prefers for Source, premultiplied.
+// It declares temporal access: a "count" other than its default 3 asks for
+// Source frames time-count and time+count in frames-needed and renders from
+// Source at time+count, failing when the host gives none.
 #include <cstring>
 
 #include "ofx/OfxApi.h"
@@ -160,7 +163,9 @@ OfxStatus render(OfxImageEffectHandle effect, OfxPropertySetHandle in) {
   gEffects->clipGetHandle(effect, "Output", &outputClip, nullptr);
   OfxPropertySetHandle source = nullptr;
   OfxPropertySetHandle output = nullptr;
-  gEffects->clipGetImage(sourceClip, time, nullptr, &source);
+  int count = 3;
+  gParams->paramGetValueAtTime(param(effect, "count"), time, &count);
+  gEffects->clipGetImage(sourceClip, count == 3 ? time : time + count, nullptr, &source);
   gEffects->clipGetImage(outputClip, time, nullptr, &output);
   double gain = 1.0;
   int mode = 0;
@@ -197,6 +202,17 @@ OfxStatus regionsOfInterest(OfxImageEffectHandle effect, OfxPropertySetHandle in
   return kOfxStatOK;
 }
 
+OfxStatus framesNeeded(OfxImageEffectHandle effect, OfxPropertySetHandle in, OfxPropertySetHandle out) {
+  double time = 0.0;
+  int count = 3;
+  gProps->propGetDouble(in, kOfxPropTime, 0, &time);
+  gParams->paramGetValueAtTime(param(effect, "count"), time, &count);
+  if (count == 3) return kOfxStatReplyDefault;
+  const double ranges[4] = {time - count, time - count, time + count, time + count};
+  gProps->propSetDoubleN(out, "OfxImageClipPropFrameRange_Source", 4, ranges);
+  return kOfxStatOK;
+}
+
 OfxStatus clipPreferences(OfxImageEffectHandle effect, OfxPropertySetHandle out) {
   const char *name = nullptr;
   gParams->paramGetValue(param(effect, "name"), &name);
@@ -212,6 +228,7 @@ OfxStatus mainEntry(const char *action, const void *handle, OfxPropertySetHandle
   if (std::strcmp(action, kOfxActionLoad) == 0) return load();
   if (std::strcmp(action, kOfxActionDescribe) == 0) {
     gProps->propSetString(propsOf(effect), kOfxPropLabel, 0, "Fake");
+    gProps->propSetInt(propsOf(effect), kOfxImageEffectPropTemporalClipAccess, 0, 1);
     return kOfxStatOK;
   }
   if (std::strcmp(action, kOfxImageEffectActionDescribeInContext) == 0) return describeInContext(effect);
@@ -222,6 +239,7 @@ OfxStatus mainEntry(const char *action, const void *handle, OfxPropertySetHandle
   if (std::strcmp(action, kOfxImageEffectActionRender) == 0) return render(effect, in);
   if (std::strcmp(action, kOfxImageEffectActionGetRegionsOfInterest) == 0) return regionsOfInterest(effect, in, out);
   if (std::strcmp(action, kOfxImageEffectActionGetClipPreferences) == 0) return clipPreferences(effect, out);
+  if (std::strcmp(action, kOfxImageEffectActionGetFramesNeeded) == 0) return framesNeeded(effect, in, out);
   return kOfxStatReplyDefault;
 }
 
