@@ -62,8 +62,8 @@ constexpr int kFrames = 4;
 struct ClipSetup {
   enum Kind { AnyTime, AtZero, PerFrame };
   Kind kind = AnyTime;
-  std::shared_ptr<Image> image;                 // AnyTime, AtZero
-  std::shared_ptr<Image> frames[kFrames];       // PerFrame: frame t's image, or none
+  std::shared_ptr<Image> image;            // AnyTime, AtZero; PerFrame: the first one
+  std::shared_ptr<Image> frames[kFrames];  // PerFrame: frame t's image, or none
 };
 
 std::shared_ptr<Image> imageAt(const ClipSetup &clip, double time) {
@@ -412,9 +412,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    fetched[i].time);
     }
     const Image &out = *images[kOutput];
-    // The converted pixels of an Alpha Source are the host's; the output is
-    // checked against Sources delivered as they are.
-    if (out.data() != nullptr && usableColour(images[kSource]) == usableInput(images[kSource]))
+    // The converted pixels of an Alpha Source, or of a frame in another
+    // format than the one its clip took from the others, are the host's; the
+    // output is checked against Sources delivered as they are.
+    bool asGiven = usableColour(images[kSource]) == usableInput(images[kSource]);
+    const std::vector<tbhost::ImageRecord> fetched = inst.fetchedImages();
+    for (size_t i = fetchedBefore; i < fetched.size() && images[kSource]; ++i)
+      if (fetched[i].clip == kClips[kSource] && fetched[i].time == args.time)
+        asGiven = asGiven && fetched[i].depth == tbhost::depthName(images[kSource]->depth()) &&
+                  fetched[i].components == tbhost::componentsName(images[kSource]->components());
+    if (out.data() != nullptr && asGiven)
       checkOutput(out, before[kOutput], window, images[kSource], status == kOfxStatOK, referenceUsed, mix,
                   strength[0] <= 0.0);
 

@@ -1,4 +1,5 @@
 // The image-effect suite and fetchSuite.
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -84,8 +85,11 @@ OfxStatus clipGetImage(OfxImageClipHandle handle, OfxTime time, const OfxRectD *
     if (!out) return kOfxStatErrValue;
     const RenderContext *render = activeRender();
     const bool inRender = render && render->effect == clip->owner;
-    // A host without temporal access gives a render only its own frame.
-    if (inRender && time != render->time && !hostHasTemporalAccess(*clip->owner->host)) return kOfxStatFailed;
+    // A host without temporal access gives a render only its own frame (a
+    // NaN time, which equals nothing, is its own frame too).
+    if (inRender && time != render->time && !(std::isnan(time) && std::isnan(render->time)) &&
+        !hostHasTemporalAccess(*clip->owner->host))
+      return kOfxStatFailed;
     {
       std::lock_guard<std::mutex> lock(clip->mutex);
       if (!clip->connected) return kOfxStatFailed;

@@ -43,9 +43,12 @@ namespace {
 std::atomic<long> gNewCount{0};
 std::atomic<long> gFailAt{0};  // 0: nothing armed
 std::atomic<long> gNewFailures{0};
+// Set while the host hands out or takes back an image, where its own
+// allocations are left alone when `quietFetches` (see fetchQuietly).
+thread_local bool tInHostFetch = false;
 
 void *allocate(std::size_t size) {
-  if (gFailAt.load() != 0 && ++gNewCount == gFailAt.load()) {
+  if (gFailAt.load() != 0 && !tInHostFetch && ++gNewCount == gFailAt.load()) {
     ++gNewFailures;
     return nullptr;
   }
@@ -286,6 +289,48 @@ TEST(MemorySuiteFaults, EachAllocationFailingInTurnIsRefusedWithoutLeaks) {
 // it runs through without one; returns the number of allocations injected.
 // `action(n)` arms the failure itself around the call under test and
 // returns whether an allocation failed.
+// An image-effect suite in front of the host's whose image calls mark the
+// host's own work, so that the heap faults over several frames fail the
+// plug-in's allocations, not the host's dozens for each fetch: an image the
+// host cannot make is a clip without an image, which ClipFaults covers.
+// Install before host.load(); one host at a time.
+struct QuietFetches {
+  const void *(*hostFetch)(OfxPropertySetHandle, const char *, int) = nullptr;
+  const OfxImageEffectSuiteV1 *effects = nullptr;
+  OfxImageEffectSuiteV1 quiet;
+};
+QuietFetches gQuiet;
+
+OfxStatus quietGetImage(OfxImageClipHandle clip, OfxTime time, const OfxRectD *region, OfxPropertySetHandle *image) {
+  tInHostFetch = true;
+  const OfxStatus status = gQuiet.effects->clipGetImage(clip, time, region, image);
+  tInHostFetch = false;
+  return status;
+}
+
+OfxStatus quietReleaseImage(OfxPropertySetHandle image) {
+  tInHostFetch = true;
+  const OfxStatus status = gQuiet.effects->clipReleaseImage(image);
+  tInHostFetch = false;
+  return status;
+}
+
+const void *fetchQuietly(OfxPropertySetHandle host, const char *name, int version) {
+  const void *suite = gQuiet.hostFetch(host, name, version);
+  if (suite == nullptr || name == nullptr || std::strcmp(name, kOfxImageEffectSuite) != 0) return suite;
+  gQuiet.effects = static_cast<const OfxImageEffectSuiteV1 *>(suite);
+  gQuiet.quiet = *gQuiet.effects;
+  gQuiet.quiet.clipGetImage = quietGetImage;
+  gQuiet.quiet.clipReleaseImage = quietReleaseImage;
+  return &gQuiet.quiet;
+}
+
+void quietFetches(Host &host) {
+  OfxHost *record = host.ofxHost();
+  gQuiet.hostFetch = record->fetchSuite;
+  record->fetchSuite = fetchQuietly;
+}
+
 template <class Action>
 long failEachHeapAllocation(Action action) {
   long injected = 0;
@@ -306,6 +351,7 @@ TEST(HeapFaults, RenderSurvivesEveryFailedAllocationAndRecovers) {
     const double time = renderTime(a);
     Host host(kBundle);
     configureHost(host, a);
+    if (overFrames(a)) quietFetches(host);
     ASSERT_EQ(host.load(), kOfxStatOK);
     Instance warm = host.createInstance(kOfxImageEffectContextGeneral);  // describes once, outside the faults
     warm.destroy();

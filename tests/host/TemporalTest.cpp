@@ -2,6 +2,7 @@
 // demand at fetch, the frames-needed action before renders, and abort.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -167,6 +168,10 @@ TEST_F(Temporal, FramesNeededAreAskedBeforeRendersWhenBothSidesHaveTemporalAcces
     EXPECT_TRUE(other.framesNeededRecords().empty());
     other.setParam("count", 3);
     EXPECT_EQ(other.render(0.0, OfxRectI{0, 0, 4, 4}), kOfxStatOK);
+    // Its own frame at a time that equals nothing, not even itself.
+    other.setImage("Source", filled(0.5f));
+    other.setImage("Output", Image::rgbaFloat(4, 4));
+    EXPECT_EQ(other.render(std::nan(""), OfxRectI{0, 0, 4, 4}), kOfxStatOK);
   }
 }
 
