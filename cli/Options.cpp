@@ -226,10 +226,11 @@ std::string parseMatchOptions(const std::vector<std::string> &args, MatchOptions
         return badValue(name, value, "FIRST-LAST within the --frames range");
       analysisRange = value;
     } else if (name == "--analysis-frames") {
-      if (!parseInteger(value, o.analysisFrames) || o.analysisFrames < 1 || o.analysisFrames > 250)
+      if (!parseInteger(value, o.analysisFrames) || o.analysisFrames < 1 || o.analysisFrames > kAnalysisFramesMax)
         return badValue(name, value, "a whole number from 1 to 250");
     } else if (name == "--analysis-window") {
-      if (!parseInteger(value, o.analysisWindow) || o.analysisWindow < 1 || o.analysisWindow > 100)
+      if (!parseInteger(value, o.analysisWindow) || o.analysisWindow < 1 ||
+          o.analysisWindow > kAnalysisWindowMax)
         return badValue(name, value, "a whole number from 1 to 100");
     }
     if (value.empty()) return "option '" + name + "' needs a value";

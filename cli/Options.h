@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/ImageFile.h"
+#include "plugin/Names.h"
 
 namespace tbcli {
 
@@ -40,8 +41,8 @@ struct MatchOptions {
   int analysis = 0;
   int analysisStart = 0;
   int analysisEnd = 0;
-  int analysisFrames = 12;  // 1 to 250
-  int analysisWindow = 12;  // 1 to 100
+  int analysisFrames = kAnalysisFramesDefault;  // 1 to kAnalysisFramesMax
+  int analysisWindow = kAnalysisWindowDefault;  // 1 to kAnalysisWindowMax
 };
 
 struct DescribeOptions {

@@ -18,19 +18,14 @@
 
 namespace {
 
-constexpr int kMaxAnalysisFrames = 250;
-constexpr int kMaxAnalysisWindow = 100;
-
 int clampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-AnalysisSettings readSettings(const MatchInstance &instance, double time) {
-  AnalysisSettings s;
-  s.choice = paramIntAt(instance.analysisParam, time, kAnalysisEveryFrame);
+// The settings besides the choice.
+void readSettings(const MatchInstance &instance, double time, AnalysisSettings &s) {
   s.start = paramIntAt(instance.analysisStartParam, time, 0);
   s.end = paramIntAt(instance.analysisEndParam, time, 0);
-  s.frames = paramIntAt(instance.analysisFramesParam, time, 12);
-  s.window = paramIntAt(instance.analysisWindowParam, time, 12);
-  return s;
+  s.frames = paramIntAt(instance.analysisFramesParam, time, kAnalysisFramesDefault);
+  s.window = paramIntAt(instance.analysisWindowParam, time, kAnalysisWindowDefault);
 }
 
 bool analyses(const AnalysisSettings &s) {
@@ -72,7 +67,7 @@ bool plan(const MatchInstance &instance, double time, AnalysisSettings &settings
   if (!gHostSuites.temporalAccess) return false;
   settings.choice = paramIntAt(instance.analysisParam, time, kAnalysisEveryFrame);
   if (!analyses(settings)) return false;
-  settings = readSettings(instance, time);
+  readSettings(instance, time, settings);
   double first, last;
   sourceRange(instance, first, last);
   planAnalysis(settings, time, first, last, out);
@@ -236,7 +231,7 @@ void planAnalysis(const AnalysisSettings &settings, double time, double first, d
     }
     // A range too wide to span in a double gives no frames either.
     if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(b - a) || a > b) a = b = time;
-    const int n = clampInt(settings.frames, 1, kMaxAnalysisFrames);
+    const int n = clampInt(settings.frames, 1, kAnalysisFramesMax);
     for (int k = 0; k < n; ++k) {
       const double step = n == 1 ? 0.5 : static_cast<double>(k) / (n - 1);
       const double frame = a + std::floor((b - a) * step + 0.5);
@@ -245,7 +240,7 @@ void planAnalysis(const AnalysisSettings &settings, double time, double first, d
       plan.weights.push_back(1.0f);
     }
   } else if (settings.choice == kAnalysisRollingWindow) {
-    const int window = clampInt(settings.window, 1, kMaxAnalysisWindow);
+    const int window = clampInt(settings.window, 1, kAnalysisWindowMax);
     for (int k = -window; k <= window; ++k) {
       const double frame = time + k;
       if (frame < first || frame > last) continue;

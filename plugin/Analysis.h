@@ -9,6 +9,7 @@
 
 #include "lut/MatchLut.h"
 #include "ofx/OfxApi.h"
+#include "plugin/Names.h"
 
 struct MatchInstance;
 
@@ -17,8 +18,8 @@ struct AnalysisSettings {
   int choice = 0;  // kAnalysis*
   int start = 0;
   int end = 0;
-  int frames = 12;
-  int window = 12;
+  int frames = kAnalysisFramesDefault;
+  int window = kAnalysisWindowDefault;
 };
 
 // The frames one LUT is measured on, in time order, each with its weight.

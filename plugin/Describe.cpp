@@ -133,8 +133,10 @@ OfxStatus describeInContextAction(OfxImageEffectHandle descriptor, OfxPropertySe
   defineInt(params, kParamAnalysisEnd, "Analyse To",
             "Last frame that Frame Range measures (From and To both 0: the whole Source clip)", 0, 0, 0);
   defineInt(params, kParamAnalysisFrames, "Frames Analysed",
-            "How many frames, spread evenly from Analyse From to Analyse To, Frame Range measures", 12, 1, 250);
+            "How many frames, spread evenly from Analyse From to Analyse To, Frame Range measures",
+            kAnalysisFramesDefault, 1, kAnalysisFramesMax);
   defineInt(params, kParamAnalysisWindow, "Window",
-            "Rolling Window measures this many frames before and after each frame", 12, 1, 100);
+            "Rolling Window measures this many frames before and after each frame",
+            kAnalysisWindowDefault, 1, kAnalysisWindowMax);
   return kOfxStatOK;
 }

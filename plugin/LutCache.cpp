@@ -167,13 +167,6 @@ bool operator==(const AnalysisKey &a, const AnalysisKey &b) {
          a.frames == b.frames;
 }
 
-std::shared_ptr<MatchLut> publishedAnalysedLut(MatchInstance &instance, const AnalysisKey &key) {
-  std::lock_guard<std::mutex> guard(instance.stateLock);
-  if (!instance.lut || !instance.lut->valid || instance.lut->data == nullptr || !(instance.cachedAnalysis == key))
-    return nullptr;
-  return instance.lut;
-}
-
 void publishAnalysedLut(MatchInstance &instance, const std::shared_ptr<MatchLut> &grid, AnalysisKey key,
                         uint64_t generation) {
   std::lock_guard<std::mutex> guard(instance.stateLock);

@@ -72,9 +72,6 @@ void invalidateLut(MatchInstance &instance);
 
 struct AnalysisKey;
 
-// The published LUT when it was analysed with `key` and is still valid.
-std::shared_ptr<MatchLut> publishedAnalysedLut(MatchInstance &instance, const AnalysisKey &key);
-
 // Publishes an analysed LUT; not valid when an invalidation came after
 // `generation` was read.
 void publishAnalysedLut(MatchInstance &instance, const std::shared_ptr<MatchLut> &grid, AnalysisKey key,

@@ -31,5 +31,11 @@ constexpr const char *kParamAnalysisWindow = "analysisWindow";
 
 // "analysis" option index.
 enum : int { kAnalysisEveryFrame = 0, kAnalysisFrameRange = 1, kAnalysisRollingWindow = 2 };
+// Defaults and largest values of "analysisFrames" and "analysisWindow"
+// (both from 1).
+constexpr int kAnalysisFramesDefault = 12;
+constexpr int kAnalysisFramesMax = 250;
+constexpr int kAnalysisWindowDefault = 12;
+constexpr int kAnalysisWindowMax = 100;
 
 #endif

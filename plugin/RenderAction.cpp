@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "lut/Mix.h"
-#include "plugin/Analysis.h"
 #include "lut/PixelKernels.h"
+#include "plugin/Analysis.h"
 #include "plugin/ClipImages.h"
 #include "plugin/HostSuites.h"
 #include "plugin/LutCache.h"
